@@ -1,0 +1,35 @@
+#!/bin/bash
+# Starts or stops the printer simulator for a Windows test run:
+#   sim_fixture.sh start|stop STATE_DIR
+# The COM printer appears as COM5 of the current WINEPREFIX; LAN printers
+# listen on ${KIT_SIM_BASE}2 .. ${KIT_SIM_BASE}4 and the control port on
+# ${KIT_SIM_BASE}1:19900. KIT_SIM_BASE (default "127.0.0.") lets test runs
+# that share a machine use different loopback addresses.
+set -euo pipefail
+action=$1
+state=$2
+base="${KIT_SIM_BASE:-127.0.0.}"
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$state"
+case "$action" in
+  start)
+    [ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; exit 1; }
+    [ -f "$state/sim.pid" ] && kill "$(cat "$state/sim.pid")" 2>/dev/null || true
+    mkdir -p "$WINEPREFIX/dosdevices"
+    python3 -u "$here/printer_sim.py" --control "${base}1:19900" \
+      --pty "$WINEPREFIX/dosdevices/com5" \
+      --tcp "${base}2" --tcp "${base}3" --tcp "${base}4" >"$state/sim.log" 2>&1 &
+    echo $! >"$state/sim.pid"
+    for _ in $(seq 100); do
+      grep -q READY "$state/sim.log" && exit 0
+      kill -0 "$(cat "$state/sim.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+    cat "$state/sim.log" >&2
+    exit 1
+    ;;
+  stop)
+    [ -f "$state/sim.pid" ] && kill "$(cat "$state/sim.pid")" 2>/dev/null || true
+    rm -f "$state/sim.pid"
+    ;;
+esac
