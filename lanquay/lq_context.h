@@ -1,0 +1,69 @@
+// lanquay's handle record and the frame that every part of the library shares:
+// the handle table, the process-wide settings and the hidden-window exchange.
+#pragma once
+
+#include <winsock.h>
+#include <windows.h>
+
+#include <cstdint>
+
+#include "lanquay.h"
+
+// One record type serves every handle kind (port, status, search) and the
+// one-shot calls. Allocated zero-filled by the library, freed by the matching
+// close call.
+struct LqContext {
+  HINSTANCE instance;
+  SOCKET socket;          // INVALID_SOCKET when there is none
+  char host[36];          // at most 35 characters and NUL
+  int64_t replyCapacity;  // status: size of the caller's reply buffer
+  uint32_t replyLength;   // status: bytes stored by the last exchange
+  uint64_t sentInCall;    // data port: bytes the current write handed on
+  int32_t timeStep;       // seconds ("TIME")
+  char* replyBuffer;      // status: the caller's buffer
+  int32_t rounds;         // "RETRY"
+  char className[260];
+  int32_t errorValue;     // what LqGetError returns
+  uint32_t openWaits;     // data port: "OPEN_TIMEOUT"
+  HANDLE sendLock;        // data port: semaphore 1/1 around each send
+  HANDLE receiveLock;     // data port: semaphore 1/1 around each receive
+  volatile LONG closing;  // data port: nonzero while LqClosePort runs
+  volatile LONG receiving;
+  volatile LONG sending;
+};
+
+// Process-wide state, one copy per loaded library; plain values, no locks.
+struct LqProcessState {
+  HINSTANCE instance;  // from LqStartup
+  int32_t timeStep;    // last "TIME" read, default applied
+  int32_t rounds;      // last "RETRY" read, default applied
+  int32_t useIcmp;     // LqSetUseICMP, initially 1
+};
+extern LqProcessState g_lq;
+
+// Handles are 32-bit on both targets, so records are reached through a table
+// owned by the library rather than by address. 0 and -1 are never handed out.
+// Allocates a zero-filled record with socket = INVALID_SOCKET; returns its
+// handle and the record, or -1 (and null) when no memory or no slot is left.
+LqHandle LqAllocContext(LqContext** record);
+// The record of a live handle; null for 0, -1, an unknown or a closed handle.
+LqContext* LqLookup(LqHandle handle);
+// Releases the handle and frees its record (its socket and semaphores are the
+// caller's to close first).
+void LqFreeContext(LqHandle handle);
+
+// Reads "TIME" and "RETRY" (and "OPEN_TIMEOUT" when asked) from
+// HKCU\Software\NWD_QUAYDLL into g_lq and the record, defaults applied.
+void LqReadSettings(LqContext* record, bool withOpenTimeout);
+
+// Copies host text into the record; false for null or longer than 35 characters.
+bool LqSetHost(LqContext* record, const char* host);
+
+// The hidden-window exchange: creates a window of the registered class
+// (overlapped-window style plus extraStyle, 0,0, 320 x 24, the library's
+// instance, createParam as creation parameter), hides it and runs
+// GetMessage/DispatchMessage with no window filter until the quit message.
+// Returns false when the window could not be created. A quit message posted
+// by a window destroyed during its own creation is taken here, never left for
+// the caller's message loop.
+bool LqRunHiddenWindow(const char* className, DWORD extraStyle, void* createParam);
