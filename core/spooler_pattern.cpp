@@ -1,0 +1,34 @@
+#include "spooler_pattern.h"
+
+namespace {
+
+wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+}  // namespace
+
+bool IsNoPortSelected(const std::wstring& portName, const std::wstring& noneWord) {
+  if (portName.empty()) return true;
+  if (portName.size() != noneWord.size()) return false;
+  for (size_t i = 0; i < portName.size(); ++i) {
+    if (AsciiLower(portName[i]) != AsciiLower(noneWord[i])) return false;
+  }
+  return true;
+}
+
+std::wstring SpoolerPortPattern(const std::wstring& portName) {
+  for (size_t i = 0; i + 2 < portName.size(); ++i) {
+    if (portName[i] == L':' && AsciiLower(portName[i + 1]) == L'l' && AsciiLower(portName[i + 2]) == L'p') {
+      return portName.substr(0, i);
+    }
+  }
+  if (portName.compare(0, 4, L"KMr_") == 0 || portName.compare(0, 4, L"KMl_") == 0) return portName.substr(4);
+  return portName;
+}
+
+bool IsRemotePrinterName(const std::wstring& printerName) { return printerName.find(L"\\\\") != std::wstring::npos; }
+
+bool SpoolerPrinterSelected(const std::wstring& pattern, const std::wstring& printerName,
+                            const std::wstring& portList) {
+  if (pattern.empty() || IsRemotePrinterName(printerName)) return false;
+  return portList.find(pattern) != std::wstring::npos;
+}

@@ -1,0 +1,294 @@
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "debug_log.h"
+#include "result_codes.h"
+#include "settings_types.h"
+#include "spooler.h"
+#include "spooler_pattern.h"
+
+SpoolerState g_spooler = {nullptr, 0, REPLACE_OFF};
+
+namespace {
+
+BOOL SysEnumPrinters(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
+  return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, bufferBytes, neededBytes,
+                       returned);
+}
+
+BOOL SysOpenPrinter(const wchar_t* printerName, HANDLE* printer) {
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  return OpenPrinterW(const_cast<wchar_t*>(printerName), printer, &defaults);
+}
+
+BOOL SysGetPrinter(HANDLE printer, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes) {
+  return GetPrinterW(printer, 2, buffer, bufferBytes, neededBytes);
+}
+
+BOOL SysSetPrinter(HANDLE printer, PRINTER_INFO_2W* info) {
+  return SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(info), 0);
+}
+
+BOOL SysClosePrinter(HANDLE printer) { return ClosePrinter(printer); }
+
+void* SysAllocZeroed(size_t bytes) { return GlobalAlloc(GPTR, bytes); }
+
+void SysFreeBlock(void* block) {
+  if (block != nullptr) GlobalFree(block);
+}
+
+// Dispatches what is pending so the window stays alive between printers.
+void SysPumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+const SpoolerApi kSystemApi = {SysEnumPrinters, SysOpenPrinter, SysGetPrinter,  SysSetPrinter,
+                               SysClosePrinter, SysAllocZeroed, SysFreeBlock, SysPumpMessages};
+
+const SpoolerApi* g_api = &kSystemApi;
+
+void ShowCursorShape(const wchar_t* shape) { SetCursor(LoadCursorW(nullptr, shape)); }
+
+// ANSI copy for the log, at most 255 bytes.
+struct LogText {
+  explicit LogText(const wchar_t* text) {
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr) <= 0) bytes[0] = '\0';
+    bytes[sizeof(bytes) - 1] = '\0';
+  }
+  char bytes[256];
+};
+
+bool CopyWhole(wchar_t* target, size_t capacity, const wchar_t* text) {
+  if (text == nullptr) text = L"";
+  const size_t n = wcslen(text);
+  if (n >= capacity) return false;
+  wmemcpy(target, text, n + 1);
+  return true;
+}
+
+bool AnyPrinterSwitched() {
+  for (int32_t i = 0; i < g_spooler.count; ++i) {
+    if (g_spooler.entries[i].switched == 0) return true;
+  }
+  return false;
+}
+
+// Reads the printer's level-2 record into a fresh block; the caller frees
+// *block whatever the result.
+int32_t ReadPrinterInfo(HANDLE printer, const char* side, BYTE** block) {
+  *block = nullptr;
+  DWORD needed = 0;
+  g_api->getPrinter(printer, nullptr, 0, &needed);
+  if (needed != 0) *block = static_cast<BYTE*>(g_api->allocZeroed(needed));
+  if (needed != 0 && *block == nullptr) {
+    DebugLogF("PortReplace %s Err(PRT_ERR_GETPRMEMORY)", side);
+    return PRT_ERR_GETPRMEMORY;
+  }
+  if (needed < sizeof(PRINTER_INFO_2W) || !g_api->getPrinter(printer, *block, needed, &needed)) {
+    DebugLogF("PortReplace %s Err(PRT_ERR_GETPRINTER)", side);
+    return PRT_ERR_GETPRINTER;
+  }
+  return PRT_SUCCESS;
+}
+
+// Points the printer at another port. The security descriptor is left out
+// so that the spooler does not try to rewrite it (which needs more rights
+// than changing the port).
+bool SetPrinterPort(HANDLE printer, PRINTER_INFO_2W* info, const wchar_t* port) {
+  info->pPortName = const_cast<wchar_t*>(port);
+  info->pSecurityDescriptor = nullptr;
+  return g_api->setPrinter(printer, info) != FALSE;
+}
+
+int32_t SwitchToFile(const std::wstring& pattern) {
+  for (int32_t i = 0; i < g_spooler.count; ++i) {
+    SpoolerPrinterEntry& entry = g_spooler.entries[i];
+    if (!SpoolerPrinterSelected(pattern, entry.printerName, entry.portName)) continue;
+    DebugLogF("PortReplace ON OpenPrinter = [%s] [%s]", LogText(entry.printerName).bytes,
+              LogText(entry.portName).bytes);
+    HANDLE printer = nullptr;
+    if (!g_api->openPrinter(entry.printerName, &printer)) {
+      // The exchange may still work; the operator sees any clash there.
+      DebugLogF("PortReplace ON Err(OpenPrinter = FALSE(PRT_ERR_OPEN)) [%s]", LogText(entry.printerName).bytes);
+      return PRT_SUCCESS;
+    }
+    BYTE* block = nullptr;
+    int32_t result = ReadPrinterInfo(printer, "ON", &block);
+    if (result == PRT_SUCCESS && pattern != L"FILE:") {
+      auto* info = reinterpret_cast<PRINTER_INFO_2W*>(block);
+      if (info->cJobs != 0) {
+        result = PRT_ERR_JOB;
+        WriteDebugLog("PortReplace ON Err(PRT_ERR_JOB)");
+      } else if (SetPrinterPort(printer, info, L"FILE:")) {
+        entry.switched = 0;
+        WriteDebugLog("PortReplace ON Success");
+      } else {
+        result = PRT_ERR_SETPRINTER;
+        WriteDebugLog("PortReplace ON Err(PRT_ERR_SETPRINTER)");
+      }
+      g_api->pumpMessages();
+    }
+    g_api->closePrinter(printer);
+    g_api->freeBlock(block);
+    if (result != PRT_SUCCESS) return result;
+  }
+  return PRT_SUCCESS;
+}
+
+int32_t SwitchBack() {
+  int32_t result = PRT_SUCCESS;
+  for (int32_t i = 0; i < g_spooler.count; ++i) {
+    SpoolerPrinterEntry& entry = g_spooler.entries[i];
+    if (entry.switched != 0) continue;
+    DebugLogF("PortReplace OFF OpenPrinter = [%s] [%s]", LogText(entry.printerName).bytes,
+              LogText(entry.portName).bytes);
+    HANDLE printer = nullptr;
+    if (!g_api->openPrinter(entry.printerName, &printer)) {
+      // Go on with the others: stopping here would leave printers that can
+      // be put back on "FILE:". This one stays marked for the next try.
+      result = PRT_ERR_OPEN;
+      DebugLogF("PortReplace OFF Err(OpenPrinter FALSE) [%s]", LogText(entry.printerName).bytes);
+      continue;
+    }
+    BYTE* block = nullptr;
+    int32_t step = ReadPrinterInfo(printer, "OFF", &block);
+    if (step == PRT_SUCCESS) {
+      auto* info = reinterpret_cast<PRINTER_INFO_2W*>(block);
+      if (info->cJobs != 0) {
+        step = PRT_ERR_JOB;
+        WriteDebugLog("PortReplace OFF Err(PRT_ERR_JOB)");
+      } else if (SetPrinterPort(printer, info, entry.portName)) {
+        entry.switched = 1;
+        WriteDebugLog("PortReplace OFF SUCCESS");
+      } else {
+        step = PRT_ERR_SETPRINTER;
+        WriteDebugLog("PortReplace OFF Err(PRT_ERR_SETPRINTER)");
+      }
+      g_api->pumpMessages();
+    }
+    g_api->closePrinter(printer);
+    g_api->freeBlock(block);
+    if (step != PRT_SUCCESS) result = step;
+  }
+  return result;
+}
+
+}  // namespace
+
+const SpoolerApi& SystemSpoolerApi() { return kSystemApi; }
+
+const SpoolerApi* SetSpoolerApi(const SpoolerApi* api) {
+  const SpoolerApi* previous = g_api;
+  g_api = api != nullptr ? api : &kSystemApi;
+  return previous;
+}
+
+void FreeSpoolerList() {
+  g_api->freeBlock(g_spooler.entries);
+  g_spooler.entries = nullptr;
+  g_spooler.count = 0;
+}
+
+void RefreshSpoolerList() {
+  WriteDebugLog(kLogEnter);
+  WriteDebugLog("RefreshSpoolerList Start");
+  ShowCursorShape(IDC_WAIT);
+  FreeSpoolerList();
+
+  BYTE* buffer = nullptr;
+  DWORD returned = 0;
+  bool ok = false;
+  // A printer installed between the size query and the read makes the read
+  // fail for want of room; ask again a few times before giving up.
+  for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+    g_api->freeBlock(buffer);
+    buffer = nullptr;
+    DWORD needed = 0;
+    returned = 0;
+    if (g_api->enumPrinters(nullptr, 0, &needed, &returned) || needed == 0) {
+      returned = 0;
+      ok = true;
+      break;
+    }
+    buffer = static_cast<BYTE*>(g_api->allocZeroed(needed));
+    if (buffer == nullptr) break;
+    ok = g_api->enumPrinters(buffer, needed, &needed, &returned) != FALSE;
+  }
+  if (!ok) {
+    WriteDebugLog("RefreshSpoolerList Err(EnumPrinters)");
+    returned = 0;
+  }
+
+  if (returned != 0) {
+    auto* block = static_cast<SpoolerPrinterEntry*>(g_api->allocZeroed(returned * sizeof(SpoolerPrinterEntry)));
+    if (block == nullptr) {
+      WriteDebugLog("RefreshSpoolerList Err(PRT_ERR_MEMORY)");
+    } else {
+      const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer);
+      int32_t count = 0;
+      for (DWORD i = 0; i < returned; ++i) {
+        SpoolerPrinterEntry& entry = block[count];
+        // A name or port list that does not fit would be written back cut
+        // short by REPLACE_OFF; such a printer is left out and never switched.
+        if (info[i].pPrinterName == nullptr ||
+            !CopyWhole(entry.printerName, kSpoolerNameChars, info[i].pPrinterName) ||
+            !CopyWhole(entry.portName, kSpoolerPortChars, info[i].pPortName)) {
+          DebugLogF("RefreshSpoolerList Err(too long) [%s]", LogText(info[i].pPrinterName ? info[i].pPrinterName : L"").bytes);
+          ZeroMemory(&entry, sizeof(entry));
+        } else {
+          entry.switched = 1;
+          ++count;
+        }
+        g_api->pumpMessages();
+      }
+      g_spooler.entries = block;
+      g_spooler.count = count;
+    }
+  }
+  g_api->freeBlock(buffer);
+  ShowCursorShape(IDC_ARROW);
+  WriteDebugLog("RefreshSpoolerList End");
+  WriteDebugLog(kLogLeave);
+}
+
+int32_t PortReplace(int32_t mode, const PrinterConnection* connection) {
+  WriteDebugLog(kLogEnter);
+  WriteDebugLog("PortReplace Start");
+  // A give-back that left printers on "FILE:" is tried again even though the
+  // state already says given back; otherwise they would stay there for good.
+  if (mode == g_spooler.switchState && !(mode == REPLACE_OFF && AnyPrinterSwitched())) {
+    WriteDebugLog("PortReplace RETURN");
+    return PRT_SUCCESS;
+  }
+  ShowCursorShape(IDC_WAIT);
+  int32_t result = PRT_SUCCESS;
+  if (mode == REPLACE_ON) {
+    g_spooler.switchState = REPLACE_ON;
+    WriteDebugLog("PortReplace REPLACE_ON");
+    std::wstring portName;
+    if (connection != nullptr) {
+      portName.assign(connection->portName, wcsnlen(connection->portName, kPortNameChars));
+    }
+    if (IsNoPortSelected(portName, NoneWord(g_settings.languageIndex))) {
+      WriteDebugLog("PortReplace ON Err(PORT_ERR)");
+    } else {
+      result = SwitchToFile(SpoolerPortPattern(portName));
+    }
+  } else {
+    g_spooler.switchState = REPLACE_OFF;
+    WriteDebugLog("PortReplace REPLACE_OFF");
+    result = SwitchBack();
+  }
+  if (g_spooler.switchState == REPLACE_OFF) ShowCursorShape(IDC_ARROW);
+  WriteDebugLog("PortReplace End");
+  WriteDebugLog(kLogLeave);
+  return result;
+}
