@@ -458,3 +458,20 @@ TEST_F(SpoolerTest, NoPrinterIsLeftOnFileAfterFailures) {
 }
 
 }  // namespace
+
+namespace {
+
+// The real spooler under emulation usually has no printers; the snapshot and
+// both modes must still run through and leave nothing switched.
+TEST(SpoolerSystem, RealCallsRunThrough) {
+  g_spooler.switchState = REPLACE_OFF;
+  RefreshSpoolerList();
+  EXPECT_GE(g_spooler.count, 0);
+  PrinterConnection none = Port(L"KIT_NO_SUCH_PORT");
+  EXPECT_EQ(PortReplace(REPLACE_ON, &none), PRT_SUCCESS);
+  EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
+  for (int32_t i = 0; i < g_spooler.count; ++i) EXPECT_EQ(g_spooler.entries[i].switched, 1) << i;
+  FreeSpoolerList();
+}
+
+}  // namespace

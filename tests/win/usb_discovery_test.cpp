@@ -388,3 +388,80 @@ TEST_F(UsbDiscoveryTest, LongPathsAreCutInsideTheirFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// The registry half of the system calls works under emulation: the port
+// number is read from a real DeviceClasses entry made for the test.
+TEST_F(UsbDiscoveryTest, SystemRegistryGivesThePortNumber) {
+  const UsbDiscoveryApi& system = SystemUsbDiscoveryApi();
+  UsbDiscoveryApi mixed = kFakeApi;
+  mixed.regOpenKey = system.regOpenKey;
+  mixed.regQueryValue = system.regQueryValue;
+  mixed.regCloseKey = system.regCloseKey;
+  SetUsbDiscoveryApi(&mixed);
+
+  const std::wstring present = PrinterPath(L"fe5a", L"0a01", L"KITREG1");
+  const std::wstring odd = PrinterPath(L"fe5a", L"0a01", L"KITREG2");
+  const std::wstring absent = PrinterPath(L"fe5a", L"0a01", L"KITREG3");
+  fake_.paths = {present, odd, absent};
+  struct Made {
+    std::wstring key;
+    std::vector<BYTE> value;
+    DWORD type;
+  } made[] = {{KeyOf(present), Dword(7), REG_DWORD}, {KeyOf(odd), std::vector<BYTE>(8, 1), REG_QWORD}};
+  bool created = true;
+  for (const Made& m : made) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, m.key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+      created = false;
+      break;
+    }
+    RegSetValueExW(key, L"Port Number", 0, m.type, m.value.data(), static_cast<DWORD>(m.value.size()));
+    RegCloseKey(key);
+  }
+  if (!created) {
+    SetUsbDiscoveryApi(&kFakeApi);
+    GTEST_SKIP() << "no write access to HKEY_LOCAL_MACHINE";
+  }
+
+  EXPECT_EQ(BuildUsbPrinterList(), PRT_SUCCESS);
+  ASSERT_EQ(g_usbList.count, 3);
+  EXPECT_EQ(Show(g_usbList.entries[0].portName), "USB007");
+  EXPECT_EQ(Show(g_usbList.entries[1].portName), "USB");
+  EXPECT_EQ(Show(g_usbList.entries[2].portName), "USB");
+
+  for (const Made& m : made) {
+    // Remove the "Device Parameters" key and the "#" and path keys above it.
+    std::wstring key = m.key;
+    for (int level = 0; level < 3; ++level) {
+      RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+      key = key.substr(0, key.rfind(L'\\'));
+    }
+  }
+  SetUsbDiscoveryApi(&kFakeApi);
+}
+
+// The real enumeration finds no USB printer under emulation; it must still
+// leave one entry and release what it took.
+TEST(UsbDiscoverySystem, RealCallsLeaveOneEntry) {
+  ModelRecord model = {};
+  wcscpy(model.usbIdText, L"fe5a/0a01/");
+  g_settings.models = &model;
+  g_settings.modelCount = 1;
+  g_settings.selectedModel = 0;
+  g_settings.usbSearchMode = 0;
+  const int32_t result = BuildUsbPrinterList();
+  EXPECT_TRUE(result == PRT_SUCCESS || result == PRT_ERR_NOPRINTER || result == PRT_ERR_GETPRMEMORY) << result;
+  EXPECT_GE(g_usbList.count, 1);
+  ASSERT_NE(g_usbList.entries, nullptr);
+  if (result != PRT_SUCCESS) {
+    EXPECT_EQ(Show(g_usbList.entries[0].label), Show(NoneWord(g_settings.languageIndex)));
+  }
+  FreeUsbPrinterList();
+  g_settings.models = nullptr;
+  g_settings.modelCount = 0;
+}
+
+}  // namespace
