@@ -2,6 +2,7 @@
 #include <winspool.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -57,11 +58,17 @@ const SpoolerApi* g_api = &kSystemApi;
 
 void ShowCursorShape(const wchar_t* shape) { SetCursor(LoadCursorW(nullptr, shape)); }
 
-// ANSI copy for the log, at most 255 bytes.
+// ANSI copy for the log, cut to at most 255 bytes.
 struct LogText {
   explicit LogText(const wchar_t* text) {
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr) <= 0) bytes[0] = '\0';
-    bytes[sizeof(bytes) - 1] = '\0';
+    bytes[0] = '\0';
+    const int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return;
+    std::string whole(static_cast<size_t>(needed), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, &whole[0], needed, nullptr, nullptr) <= 0) return;
+    const size_t n = strnlen(whole.c_str(), sizeof(bytes) - 1);
+    memcpy(bytes, whole.c_str(), n);
+    bytes[n] = '\0';
   }
   char bytes[256];
 };

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -71,12 +72,12 @@ const UsbDiscoveryApi* g_api = &kSystemApi;
 UsbPrinterEntry g_fallbackEntry;
 
 std::string Narrow(const std::wstring& text) {
-  char buffer[512];
-  if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer, sizeof(buffer), nullptr, nullptr) <= 0) {
-    buffer[0] = '\0';
-  }
-  buffer[sizeof(buffer) - 1] = '\0';
-  return buffer;
+  const int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string out(static_cast<size_t>(needed), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], needed, nullptr, nullptr) <= 0) return std::string();
+  out.resize(strlen(out.c_str()));
+  return out;
 }
 
 void CopyText(wchar_t* target, size_t capacity, const std::wstring& text) {

@@ -324,6 +324,14 @@ TEST_F(SpoolerTest, NoneEntryAndRepeatedModesDoNothing) {
   EXPECT_EQ(log.Lines(), ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace RETURN\n");
   EXPECT_EQ(Ports(), Original());
 
+  // Names in the log are cut to 255 bytes.
+  Install({{std::wstring(261, L'n'), L"USB001", 0}});
+  log.Clear();
+  EXPECT_EQ(PortReplace(REPLACE_ON, &usb), PRT_SUCCESS);
+  EXPECT_NE(log.Lines().find("OpenPrinter = [" + std::string(255, 'n') + "] [USB001]\n"), std::string::npos)
+      << log.Lines();
+  EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
+
   // The "FILE:" pattern opens and reads but changes nothing.
   Install({{L"F", L"FILE:", 0}});
   fake_.setCalls = 0;
