@@ -188,6 +188,20 @@ int32_t SwitchBack() {
   return result;
 }
 
+void CarrySwitchedMarks(const SpoolerPrinterEntry* oldEntries, int32_t oldCount) {
+  for (int32_t i = 0; i < oldCount; ++i) {
+    if (oldEntries[i].switched != 0) continue;
+    for (int32_t j = 0; j < g_spooler.count; ++j) {
+      SpoolerPrinterEntry& entry = g_spooler.entries[j];
+      if (wcscmp(entry.printerName, oldEntries[i].printerName) == 0) {
+        wmemcpy(entry.portName, oldEntries[i].portName, kSpoolerPortChars);
+        entry.switched = 0;
+        break;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 const SpoolerApi& SystemSpoolerApi() { return kSystemApi; }
@@ -208,7 +222,12 @@ void RefreshSpoolerList() {
   WriteDebugLog(kLogEnter);
   WriteDebugLog("RefreshSpoolerList Start");
   ShowCursorShape(IDC_WAIT);
-  FreeSpoolerList();
+  // The old list is kept until the new one stands: a printer that we moved
+  // to "FILE:" keeps its own port and its mark across a new snapshot.
+  SpoolerPrinterEntry* const oldEntries = g_spooler.entries;
+  const int32_t oldCount = g_spooler.count;
+  g_spooler.entries = nullptr;
+  g_spooler.count = 0;
 
   BYTE* buffer = nullptr;
   DWORD returned = 0;
@@ -261,6 +280,8 @@ void RefreshSpoolerList() {
     }
   }
   g_api->freeBlock(buffer);
+  CarrySwitchedMarks(oldEntries, oldCount);
+  g_api->freeBlock(oldEntries);
   ShowCursorShape(IDC_ARROW);
   WriteDebugLog("RefreshSpoolerList End");
   WriteDebugLog(kLogLeave);

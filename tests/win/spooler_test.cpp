@@ -234,6 +234,17 @@ TEST_F(SpoolerTest, SnapshotKeepsTheSpoolersOrder) {
   RefreshSpoolerList();
   EXPECT_EQ(g_spooler.count, 3);
 
+  // A new snapshot while a printer is on "FILE:" keeps its own port, so
+  // that the give-back still restores it.
+  PrinterConnection lpt = Port(L"LPT1");
+  EXPECT_EQ(PortReplace(REPLACE_ON, &lpt), PRT_SUCCESS);
+  EXPECT_EQ(Ports(), (PortList{"FILE:", "USB001", "USB001", std::string(300, 'P')}));
+  RefreshSpoolerList();
+  EXPECT_EQ(Show(g_spooler.entries[0].portName), "LPT1:");
+  EXPECT_EQ(g_spooler.entries[0].switched, 0);
+  EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
+  EXPECT_EQ(Show(fake_.printers[0].port), "LPT1:");
+
   // No printers at all.
   fake_.printers.clear();
   RefreshSpoolerList();
