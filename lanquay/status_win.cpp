@@ -49,7 +49,10 @@ void OnCreate(HWND window, const CREATESTRUCTA* create) {
     DestroyWindow(window);
     return;
   }
-  if (WSAAsyncSelect(record->socket, window, WM_STATUS_SOCKET, FD_READ) == SOCKET_ERROR) {
+  // FD_CLOSE as well: a printer that closes without a reply raises no FD_READ
+  // on every socket layer, and its end must finish the exchange (length 0)
+  // rather than wait for the timer.
+  if (WSAAsyncSelect(record->socket, window, WM_STATUS_SOCKET, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
     record->errorValue = 0;
     DestroyWindow(window);
     return;
