@@ -18,6 +18,30 @@
 
 namespace {
 
+// Bound by name as the programs do; the 32-bit import library carries the
+// undecorated names, so a direct link would not find LqWritePort@16.
+struct Library {
+  LqStartupFn startup;
+  LqCleanupFn cleanup;
+  LqOpenPortFn openPort;
+  LqClosePortFn closePort;
+  LqWritePortFn writePort;
+  LqRecvPortFn readPort;  // LqReadPort has the same arguments
+} g_lib;
+
+template <typename Fn>
+bool Bind(HMODULE module, Fn* slot, const char* name) {
+  *slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return *slot != nullptr;
+}
+
+bool LoadLanquay() {
+  HMODULE module = LoadLibraryA("lanquay.dll");
+  return module && Bind(module, &g_lib.startup, "LqStartup") && Bind(module, &g_lib.cleanup, "LqCleanup") &&
+         Bind(module, &g_lib.openPort, "LqOpenPort") && Bind(module, &g_lib.closePort, "LqClosePort") &&
+         Bind(module, &g_lib.writePort, "LqWritePort") && Bind(module, &g_lib.readPort, "LqReadPort");
+}
+
 double Now() {
   LARGE_INTEGER frequency;
   LARGE_INTEGER counter;
@@ -37,16 +61,16 @@ void SetSetting(const char* name, DWORD value) {
 
 // Seconds for the whole block through LqWritePort, or a negative value.
 double RunLanquay(const std::string& host, const std::vector<char>& block) {
-  LqHandle port = LqOpenPort(host.c_str());
+  LqHandle port = g_lib.openPort(host.c_str());
   if (port == -1) return -1;
   double start = Now();
   uint32_t sent = 0;
-  int ok = LqWritePort(port, block.data(), static_cast<uint32_t>(block.size()), &sent);
+  int ok = g_lib.writePort(port, block.data(), static_cast<uint32_t>(block.size()), &sent);
   char answer[16];
   int32_t received = 0;
-  int got = ok ? LqReadPort(port, answer, sizeof(answer), &received) : 0;
+  int got = ok ? g_lib.readPort(port, answer, sizeof(answer), &received) : 0;
   double took = Now() - start;
-  LqClosePort(port);
+  g_lib.closePort(port);
   if (!ok || !got || received <= 0) {
     fprintf(stderr, "lanquay: write %d sent %u answer %d/%d\n", ok, sent, got, received);
     return -1;
@@ -98,7 +122,7 @@ int main(int argc, char** argv) {
   // Long limits: a slow reader must not end the write or the answer wait.
   SetSetting("TIME", 60);
   SetSetting("RETRY", 1);
-  if (LqStartup(GetModuleHandleA(nullptr)) != 1) return 1;
+  if (!LoadLanquay() || g_lib.startup(GetModuleHandleA(nullptr)) != 1) return 1;
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
   std::vector<char> block(bytes);
@@ -130,6 +154,6 @@ int main(int argc, char** argv) {
   printf("%-5s ratio LqWritePort/plain %5.1f%%   LqWritePort/plain 16K pieces %5.1f%%\n", label,
          100.0 * bestPlain / bestLanquay, 100.0 * bestPieces / bestLanquay);
   WSACleanup();
-  LqCleanup();
+  g_lib.cleanup();
   return 0;
 }
