@@ -273,8 +273,14 @@ extern "C" int WINAPI LqSendSearch_DHCPreq(LqHandle handle, LqSearchEntry* entri
   local.sin_family = AF_INET;
   local.sin_port = htons(kDhcpServerPort);
   local.sin_addr.s_addr = INADDR_ANY;
-  // When another program holds the port, the first receive fails and says so.
-  bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  // Another program holding the port must end the listen with 0 at once. A
+  // receive on the unbound socket reports that on Windows, but not on every
+  // socket layer (Wine's waits quietly), so the bind's own result decides.
+  if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    record->errorValue = 0;
+    CloseRecordSocket(record);
+    return 0;
+  }
   u_long nonBlocking = 1;
   ioctlsocket(listener, FIONBIO, &nonBlocking);
 
