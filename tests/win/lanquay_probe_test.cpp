@@ -8,32 +8,24 @@
 
 #include <string>
 
-#include "lanquay/lanquay.h"
+#include "lanquay_search_test_lib.h"
 #include "sim_client.h"
 
 namespace {
 
-constexpr char kSettingsKey[] = "Software\\NWD_QUAYDLL";
-
-void SetSetting(const char* name, DWORD value) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
-}
+LanquaySearchLib& Api() { return LqSearchLib(); }
 
 class LanquayProbe : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(LqStartup(GetModuleHandleW(nullptr)), 1);
+    ASSERT_NE(Api().sendCancel, nullptr);
     // One second for the printer's answer keeps the unanswered cancel short.
-    SetSetting("TIME", 1);
-    SetSetting("RETRY", 1);
+    SetLqSetting("TIME", 1);
+    SetLqSetting("RETRY", 1);
   }
   void TearDown() override {
-    RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
-    LqCleanup();
+    SetLqSetting("TIME", -1);
+    SetLqSetting("RETRY", -1);
   }
   // No quit message may be left for the caller's own loop.
   static bool QuitLeftInQueue() {
@@ -54,7 +46,7 @@ TEST_F(LanquayProbe, CancelPutsExactly32BytesOnTheCommandPort) {
   const std::string host = SimHost(2);
   ASSERT_EQ(SimCommand(host + " reset"), "OK");
   const DWORD start = GetTickCount();
-  EXPECT_EQ(LqSendCancel(host.c_str()), 1);
+  EXPECT_EQ(Api().sendCancel(host.c_str()), 1);
   const DWORD took = GetTickCount() - start;
   // The simulator never answers the reset line: the wait ends at TIME x RETRY.
   EXPECT_GE(took, 900u);
@@ -85,10 +77,10 @@ TEST_F(LanquayProbe, CancelOutcomes) {
   };
   for (const Case& c : cases) {
     const DWORD start = GetTickCount();
-    EXPECT_EQ(LqSendCancel(c.host.c_str()), c.expect) << c.name;
+    EXPECT_EQ(Api().sendCancel(c.host.c_str()), c.expect) << c.name;
     EXPECT_LT(GetTickCount() - start, c.maxMs) << c.name;
   }
-  EXPECT_EQ(LqSendCancel(nullptr), 0);
+  EXPECT_EQ(Api().sendCancel(nullptr), 0);
   SimCommand(closing + " reset");
 }
 
@@ -97,37 +89,37 @@ TEST_F(LanquayProbe, ConnectProbeCountsARefusalAsAnAnswer) {
   const std::string hosts[] = {SimHost(9), SimHost(2)};
   for (const std::string& host : hosts) {
     const DWORD start = GetTickCount();
-    EXPECT_EQ(LqSendICMP_Async(host.c_str()), 1) << host;
+    EXPECT_EQ(Api().sendIcmpAsync(host.c_str()), 1) << host;
     EXPECT_LT(GetTickCount() - start, 1500u) << host;
     EXPECT_FALSE(QuitLeftInQueue()) << host;
   }
-  EXPECT_EQ(LqSendICMP_Async(nullptr), 0);
-  EXPECT_EQ(LqSendICMP_Async(std::string(40, '1').c_str()), 0);
+  EXPECT_EQ(Api().sendIcmpAsync(nullptr), 0);
+  EXPECT_EQ(Api().sendIcmpAsync(std::string(40, '1').c_str()), 0);
 }
 
 TEST_F(LanquayProbe, IcmpFlagChangesNothing) {
-  EXPECT_EQ(LqSetUseICMP(0), 1);
-  EXPECT_EQ(LqSendICMP_Async(SimHost(9).c_str()), 1);
-  EXPECT_EQ(LqSetUseICMP(1), 1);
-  EXPECT_EQ(LqSendICMP(nullptr), 0);
+  EXPECT_EQ(Api().setUseIcmp(0), 1);
+  EXPECT_EQ(Api().sendIcmpAsync(SimHost(9).c_str()), 1);
+  EXPECT_EQ(Api().setUseIcmp(1), 1);
+  EXPECT_EQ(Api().sendIcmp(nullptr), 0);
 }
 
 TEST_F(LanquayProbe, SearchHandleLife) {
-  const LqHandle handle = LqOpenSearch();
+  const LqHandle handle = Api().openSearch();
   ASSERT_GT(handle, 0);
-  EXPECT_EQ(LqGetError(handle), 0);
-  EXPECT_EQ(LqCloseSearch(handle), 1);
-  EXPECT_EQ(LqCloseSearch(handle), 0) << "a closed handle";
-  EXPECT_EQ(LqCloseSearch(0), 0);
+  EXPECT_EQ(Api().getError(handle), 0);
+  EXPECT_EQ(Api().closeSearch(handle), 1);
+  EXPECT_EQ(Api().closeSearch(handle), 0) << "a closed handle";
+  EXPECT_EQ(Api().closeSearch(0), 0);
   LqSearchEntry entries[4] = {};
   uint32_t count = 7;
-  EXPECT_EQ(LqSendSearch(0, entries, 4, 1, 0, &count), 0);
-  EXPECT_EQ(LqSendSearch(handle, entries, 4, 1, 0, &count), 0) << "a closed handle";
-  EXPECT_EQ(LqSendSearch_DHCPreq(0, entries, 1, 1, &count), 0);
+  EXPECT_EQ(Api().sendSearch(0, entries, 4, 1, 0, &count), 0);
+  EXPECT_EQ(Api().sendSearch(handle, entries, 4, 1, 0, &count), 0) << "a closed handle";
+  EXPECT_EQ(Api().sendSearchDhcp(0, entries, 1, 1, &count), 0);
   EXPECT_EQ(count, 7u) << "refused calls leave the count alone";
-  const LqHandle other = LqOpenSearch();
+  const LqHandle other = Api().openSearch();
   ASSERT_GT(other, 0);
-  EXPECT_EQ(LqSendSearch(other, entries, 4, 1, 0, nullptr), 0) << "no count pointer";
-  EXPECT_EQ(LqSendSearch_DHCPreq(other, nullptr, 1, 1, &count), 0) << "no entries";
-  EXPECT_EQ(LqCloseSearch(other), 1);
+  EXPECT_EQ(Api().sendSearch(other, entries, 4, 1, 0, nullptr), 0) << "no count pointer";
+  EXPECT_EQ(Api().sendSearchDhcp(other, nullptr, 1, 1, &count), 0) << "no entries";
+  EXPECT_EQ(Api().closeSearch(other), 1);
 }

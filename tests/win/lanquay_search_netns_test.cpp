@@ -23,9 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "lanquay/lanquay.h"
+#include "lanquay_search_test_lib.h"
 
 namespace {
+
+LanquaySearchLib& Api() { return LqSearchLib(); }
 
 class LanquayNetns : public ::testing::Test {
  protected:
@@ -34,15 +36,14 @@ class LanquayNetns : public ::testing::Test {
     if (!inside || std::strcmp(inside, "1") != 0) {
       GTEST_SKIP() << "runs only inside the namespace test";
     }
-    ASSERT_EQ(LqStartup(GetModuleHandleW(nullptr)), 1);
-    handle_ = LqOpenSearch();
+    ASSERT_NE(Api().openSearch, nullptr);
+    handle_ = Api().openSearch();
     ASSERT_GT(handle_, 0);
   }
   void TearDown() override {
     if (handle_ > 0) {
-      EXPECT_EQ(LqCloseSearch(handle_), 1);
+      EXPECT_EQ(Api().closeSearch(handle_), 1);
     }
-    if (handle_) LqCleanup();
   }
   LqHandle handle_ = 0;
 };
@@ -75,9 +76,9 @@ TEST_F(LanquayNetns, SearchListsConfirmedMakerPrinters) {
   std::memset(entries.data(), 0x5A, entries.size() * sizeof(LqSearchEntry));
   uint32_t count = 99;
   const DWORD start = GetTickCount();
-  ASSERT_EQ(LqSendSearch(handle_, entries.data(), 255, 2, 0, &count), 1);
+  ASSERT_EQ(Api().sendSearch(handle_, entries.data(), 255, 2, 0, &count), 1);
   const DWORD took = GetTickCount() - start;
-  EXPECT_EQ(LqGetError(handle_), 1);
+  EXPECT_EQ(Api().getError(handle_), 1);
   // The wait, plus about three seconds for the host that never answers.
   EXPECT_GE(took, 2000u);
   EXPECT_LT(took, 10000u);
@@ -110,7 +111,7 @@ TEST_F(LanquayNetns, SearchStopsAtCapacity) {
     std::vector<LqSearchEntry> entries(4);
     std::memset(entries.data(), 0x5A, entries.size() * sizeof(LqSearchEntry));
     uint32_t count = 99;
-    ASSERT_EQ(LqSendSearch(handle_, entries.data(), c.capacity, 1, 0, &count), 1) << "capacity " << c.capacity;
+    ASSERT_EQ(Api().sendSearch(handle_, entries.data(), c.capacity, 1, 0, &count), 1) << "capacity " << c.capacity;
     EXPECT_EQ(count, c.expect) << "capacity " << c.capacity;
     for (size_t i = c.expect; i < entries.size(); ++i)
       EXPECT_TRUE(AllBytes(&entries[i], sizeof(LqSearchEntry), 0x5A))
@@ -131,7 +132,7 @@ TEST_F(LanquayNetns, IcmpEcho) {
   };
   for (const Case& c : cases) {
     const DWORD start = GetTickCount();
-    EXPECT_EQ(LqSendICMP(c.host), c.expect) << c.host;
+    EXPECT_EQ(Api().sendIcmp(c.host), c.expect) << c.host;
     const DWORD took = GetTickCount() - start;
     EXPECT_GE(took, c.minMs) << c.host;
     EXPECT_LT(took, c.maxMs) << c.host;
@@ -150,7 +151,7 @@ TEST_F(LanquayNetns, ConnectProbe) {
   };
   for (const Case& c : cases) {
     const DWORD start = GetTickCount();
-    EXPECT_EQ(LqSendICMP_Async(c.host), c.expect) << c.host;
+    EXPECT_EQ(Api().sendIcmpAsync(c.host), c.expect) << c.host;
     const DWORD took = GetTickCount() - start;
     EXPECT_GE(took, c.minMs) << c.host;
     EXPECT_LT(took, c.maxMs) << c.host;
@@ -164,7 +165,7 @@ TEST_F(LanquayNetns, DhcpListenAppendsEachMakerAddressOnce) {
   std::strcpy(entries[0].macAddress, "02:5a:c3:00:00:99");  // already listed, other case
   uint32_t count = 1;
   const DWORD start = GetTickCount();
-  ASSERT_EQ(LqSendSearch_DHCPreq(handle_, entries.data(), 2, 2, &count), 1);
+  ASSERT_EQ(Api().sendSearchDhcp(handle_, entries.data(), 2, 2, &count), 1);
   const DWORD took = GetTickCount() - start;
   EXPECT_GE(took, 3900u);
   EXPECT_LT(took, 6000u);
@@ -183,7 +184,7 @@ TEST_F(LanquayNetns, DhcpListenNeverWritesPast256Entries) {
   std::vector<LqSearchEntry> entries(260);
   std::memset(entries.data(), 0x5A, entries.size() * sizeof(LqSearchEntry));
   uint32_t count = 254;
-  ASSERT_EQ(LqSendSearch_DHCPreq(handle_, entries.data(), 2, 1, &count), 1);
+  ASSERT_EQ(Api().sendSearchDhcp(handle_, entries.data(), 2, 1, &count), 1);
   EXPECT_EQ(count, 256u) << "three new addresses arrive, two fit";
   for (size_t i = 256; i < entries.size(); ++i)
     EXPECT_TRUE(AllBytes(&entries[i], sizeof(LqSearchEntry), 0x5A)) << "entry " << i << " written";
@@ -193,7 +194,7 @@ TEST_F(LanquayNetns, DhcpListenDefaultsAndBusyPort) {
   std::vector<LqSearchEntry> entries(256);
   uint32_t count = 0;
   DWORD start = GetTickCount();
-  ASSERT_EQ(LqSendSearch_DHCPreq(handle_, entries.data(), 0, 0, &count), 1);
+  ASSERT_EQ(Api().sendSearchDhcp(handle_, entries.data(), 0, 0, &count), 1);
   DWORD took = GetTickCount() - start;
   EXPECT_GE(took, 4900u) << "seconds 0 and rounds 0 listen five seconds";
   EXPECT_LT(took, 7000u);
@@ -207,7 +208,7 @@ TEST_F(LanquayNetns, DhcpListenDefaultsAndBusyPort) {
   ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&local), sizeof local), 0) << WSAGetLastError();
   count = 0;
   start = GetTickCount();
-  EXPECT_EQ(LqSendSearch_DHCPreq(handle_, entries.data(), 2, 1, &count), 0);
+  EXPECT_EQ(Api().sendSearchDhcp(handle_, entries.data(), 2, 1, &count), 0);
   EXPECT_LT(GetTickCount() - start, 1500u);
   EXPECT_EQ(count, 0u);
   closesocket(holder);
