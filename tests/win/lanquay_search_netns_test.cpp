@@ -119,6 +119,43 @@ TEST_F(LanquayNetns, SearchStopsAtCapacity) {
   }
 }
 
+// The caller's own timer: counts its calls and may close the search handle
+// while the search waits.
+struct CallerTimer {
+  LqHandle closeThis = 0;
+  int ticks = 0;
+} g_callerTimer;
+
+void CALLBACK OnCallerTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  ++g_callerTimer.ticks;
+  if (g_callerTimer.closeThis) {
+    EXPECT_EQ(Api().closeSearch(g_callerTimer.closeThis), 1);
+  }
+}
+
+TEST_F(LanquayNetns, CallerMessagesRunDuringTheWaitAndMayCloseTheHandle) {
+  for (bool closeDuringWait : {false, true}) {
+    const LqHandle handle = Api().openSearch();
+    ASSERT_GT(handle, 0);
+    g_callerTimer = {closeDuringWait ? handle : 0, 0};
+    SetTimer(nullptr, 0, 300, OnCallerTimer);
+    std::vector<LqSearchEntry> entries(8);
+    uint32_t count = 99;
+    const int result = Api().sendSearch(handle, entries.data(), 8, 1, 0, &count);
+    EXPECT_EQ(g_callerTimer.ticks, 1) << "close " << closeDuringWait << ": caller's timer not dispatched once";
+    if (closeDuringWait) {
+      EXPECT_EQ(result, 0) << "the handle went away during the wait";
+      EXPECT_EQ(count, 0u);
+      EXPECT_EQ(Api().closeSearch(handle), 0);
+    } else {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(count, 2u);
+      EXPECT_EQ(Api().closeSearch(handle), 1);
+    }
+  }
+}
+
 TEST_F(LanquayNetns, IcmpEcho) {
   struct Case {
     const char* host;
