@@ -43,6 +43,16 @@ trap 'exit 1' INT TERM
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
+# A run killed outright (a test time-out) cannot clean up: remove the
+# namespaces of earlier runs of this script whose shell is gone.
+for ns in $(ip netns list | awk '{print $1}' | grep -E '^lqs[0-9]+(pc|h[0-9])$'); do
+  owner=${ns#lqs}
+  owner=${owner%%[ph]*}
+  kill -0 "$owner" 2>/dev/null && continue
+  for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
+  ip netns del "$ns" 2>/dev/null
+done
+
 set -e
 ip netns add "$pc"; created+=("$pc")
 ip -n "$pc" link set lo up
