@@ -18,6 +18,8 @@ Commands:
     received                   hex of every byte on the data path
     received_cmd               hex of every byte on the command port (9200)
     count                      number of bytes on the data path
+    received_crc               "OK <count> <crc32 hex>" of the data path (a
+                               quick compare of big blocks)
     serial                     the serial number the printer holds now
     wait_count <n> <ms>        waits until n bytes arrived; "OK <count>"
     connections                data-port connections accepted so far
@@ -38,6 +40,7 @@ import sys
 import threading
 import time
 import tty
+import zlib
 
 RESET3 = b"\x1b=\x02RESET3\x1b=\x03"
 VERSION_PRINT = b"\x1b@\x1d(A\x02\x00\x00\x02"
@@ -300,6 +303,8 @@ def control(printers, line):
             return "OK " + p.received.hex()
         elif cmd == "received_cmd":
             return "OK " + p.received_cmd.hex()
+        elif cmd == "received_crc":
+            return "OK %d %08x" % (len(p.received), zlib.crc32(bytes(p.received)) & 0xFFFFFFFF)
         elif cmd == "count":
             return "OK %d" % len(p.received)
         elif cmd == "serial":
