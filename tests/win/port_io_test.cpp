@@ -266,10 +266,11 @@ TEST_F(PortIo, PrinterFaultsWhileSending) {
     EXPECT_EQ(log.Count(c.line), 1) << c.length << "\n" << log.Text().substr(0, 3000);
   }
   g_portIoSeams.writeSliceMs = kWriteSliceMs;
-
-  // A cable pulled in the middle of the block.
   ASSERT_EQ(SimCommand("com reset"), "OK");
   Sleep(500);  // let the printer swallow what the stopped sends left behind
+}
+
+TEST_F(PortIo, CablePulledWhileSending) {
   ASSERT_EQ(SimCommand("com set fault drop"), "OK");
   ASSERT_EQ(SimCommand("com set arg 20000"), "OK");
   ASSERT_EQ(SimCommand("com clear"), "OK");
@@ -315,6 +316,41 @@ TEST_F(PortIo, ProgressControlsFollowTheSend) {
 
   g_program.progressDialog = nullptr;
   DestroyWindow(dialog);
+}
+
+// A read on a device path stays pending until the printer answers: the
+// receive waits in 5,000 ms slices asleep, and the read it gives up is
+// cancelled before its buffer goes.
+TEST_F(PortIo, PendingReadTimesOutAsleep) {
+  ASSERT_EQ(SimCommand("com set fault silent"), "OK");
+  PrinterConnection conn = MakeConnection(PORT_USB, kSimComPath, kSimComPath);
+  conn.handle = PortOpen(&conn);
+  ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+  BYTE buffer[128];
+  uint32_t length = sizeof(buffer);
+  double cpu = ProcessCpuMs();
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(PrinterReceiveData(MODE_READFIX, &conn, buffer, &length), PRT_ERR_NOREPLY);
+  double wall = static_cast<double>(GetTickCount64() - start);
+  cpu = ProcessCpuMs() - cpu;
+  printf("pending read timed out: wall %.0f ms, CPU %.1f ms (%.1f%%)\n", wall, cpu, 100.0 * cpu / wall);
+  EXPECT_EQ(length, 0u);
+  EXPECT_GE(wall, 5000.0);
+  EXPECT_LT(cpu, 0.25 * wall);
+
+  // A reply shorter than the read still arrives once the read is given up.
+  ASSERT_EQ(SimCommand("com set fault none"), "OK");
+  const BYTE readFix[] = {0x1D, 0x65, 'R', 'E', 'A', 'D', 'F', 'I', 'X'};
+  DWORD written = 0;
+  OVERLAPPED ov = {};
+  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!WriteFile(conn.handle, readFix, sizeof(readFix), &written, &ov)) GetOverlappedResult(conn.handle, &ov, &written, TRUE);
+  CloseHandle(ov.hEvent);
+  length = sizeof(buffer);
+  int32_t r = PrinterReceiveData(MODE_READFIX, &conn, buffer, &length);
+  EXPECT_EQ(r, 0) << "the reply read before the cancel was lost";
+  EXPECT_EQ(length, 76u);
+  PortClose(conn.handle);
 }
 
 // Lines of one successful fixed-settings read, in order.
