@@ -14,6 +14,9 @@ Commands:
     clear                      recorded bytes cleared
     set <key> <value...>       number, version, serial, fault, arg, device_id,
                                devid_size, rcvbuf
+    get <key>                  "OK <value>" of a key that set takes (tests that
+                               stand in for line states Wine cannot report,
+                               such as DSR, read the fault here)
     reply <command> <hex|->    fixed reply for reset3/readfix/readvari ("-" clears)
     received                   hex of every byte on the data path
     received_cmd               hex of every byte on the command port (9200)
@@ -293,6 +296,10 @@ def control(printers, line):
                 setattr(p, key, value)
             else:
                 return "ERR unknown key " + key
+        elif cmd == "get":
+            if rest not in ("number", "version", "serial", "fault", "arg", "device_id", "devid_size", "rcvbuf"):
+                return "ERR unknown key " + rest
+            return "OK %s" % getattr(p, rest)
         elif cmd == "reply":
             kind, _, value = rest.partition(" ")
             if value == "-":

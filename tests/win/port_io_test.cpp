@@ -22,7 +22,7 @@ namespace {
 
 // Stand-ins for the device queries that Wine cannot answer.
 struct FakeDevice {
-  bool dsrHeld = false;
+  bool dsrFromPrinter = true;
   bool clearCommFails = false;
   int clearCommCalls = 0;
   enum LptMode { kAtOnce, kLater, kNever, kFails } lptMode = kAtOnce;
@@ -39,7 +39,8 @@ BOOL WINAPI FakeClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {
     return FALSE;
   }
   BOOL ok = ClearCommError(file, errors, status);
-  if (ok && g_fake.dsrHeld) status->fDsrHold = 1;
+  // The line state comes from the simulated printer's "dsr" fault.
+  if (ok && g_fake.dsrFromPrinter && SimCommand("com get fault") == "OK dsr") status->fDsrHold = 1;
   return ok;
 }
 
@@ -82,7 +83,7 @@ class PortIo : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(SimCommand("com reset"), "OK");
-    g_fake.dsrHeld = false;
+    g_fake.dsrFromPrinter = true;
     g_fake.clearCommFails = false;
     g_fake.clearCommCalls = 0;
     g_fake.lptMode = FakeDevice::kAtOnce;
@@ -165,7 +166,7 @@ TEST_F(PortIo, ReadinessChecksBehindTheirSeams) {
   std::vector<unsigned char> bytes = FirmwareBytes(1000);
 
   // DSR held: about two seconds of checks, then not ready, nothing sent.
-  g_fake.dsrHeld = true;
+  ASSERT_EQ(SimCommand("com set fault dsr"), "OK");
   ULONGLONG start = GetTickCount64();
   EXPECT_EQ(SendBlock(PORT_COM, bytes), PRT_ERR_SEND);
   ULONGLONG took = GetTickCount64() - start;
@@ -174,7 +175,7 @@ TEST_F(PortIo, ReadinessChecksBehindTheirSeams) {
   EXPECT_GE(g_fake.clearCommCalls, 200);
   EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND)"), 1);
   EXPECT_EQ(SimCommand("com count"), "OK 0");
-  g_fake.dsrHeld = false;
+  ASSERT_EQ(SimCommand("com set fault none"), "OK");
 
   // The status query itself failing is not ready at once.
   g_fake.clearCommFails = true;
