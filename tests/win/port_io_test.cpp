@@ -148,6 +148,53 @@ TEST_F(PortIo, FirmwareBlockOfMegabytesArrivesByteForByte) {
   EXPECT_TRUE(got == small) << "the printer received other bytes than were sent";
 }
 
+// The open sets 115200 8N1 and the flow control of the writing method; the
+// close gives the port its own settings back.
+TEST_F(PortIo, ComSettingsAreSetAtOpenAndPutBackAtClose) {
+  HANDLE probe = CreateFileW(kSimComPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+  DCB own = {};
+  own.DCBlength = sizeof(own);
+  ASSERT_TRUE(GetCommState(probe, &own));
+  own.BaudRate = CBR_9600;
+  own.fOutX = FALSE;
+  ASSERT_TRUE(SetCommState(probe, &own));
+  CloseHandle(probe);
+
+  struct Case {
+    int32_t writingMethod, comFlowControl;
+    BOOL outX;
+  } cases[] = {{0, 0, FALSE}, {0, 1, FALSE}, {1, 0, FALSE}, {1, 1, TRUE}};
+  for (const Case& c : cases) {
+    g_settings.writingMethod = c.writingMethod;
+    g_settings.comFlowControl = c.comFlowControl;
+    PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
+    conn.handle = PortOpen(&conn);
+    ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+    DCB working = {};
+    working.DCBlength = sizeof(working);
+    ASSERT_TRUE(GetCommState(conn.handle, &working));
+    EXPECT_EQ(working.BaudRate, static_cast<DWORD>(CBR_115200)) << c.writingMethod << "/" << c.comFlowControl;
+    EXPECT_EQ(working.ByteSize, 8);
+    EXPECT_EQ(working.Parity, NOPARITY);
+    EXPECT_EQ(working.StopBits, ONESTOPBIT);
+    EXPECT_EQ(working.fOutX, static_cast<DWORD>(c.outX)) << c.writingMethod << "/" << c.comFlowControl;
+    EXPECT_EQ(g_savedComState.BaudRate, static_cast<DWORD>(CBR_9600));
+    PortClose(conn.handle);
+
+    probe = CreateFileW(kSimComPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+    DCB after = {};
+    after.DCBlength = sizeof(after);
+    ASSERT_TRUE(GetCommState(probe, &after));
+    CloseHandle(probe);
+    EXPECT_EQ(after.BaudRate, static_cast<DWORD>(CBR_9600)) << "settings not put back";
+    EXPECT_EQ(after.fOutX, static_cast<DWORD>(FALSE)) << "settings not put back";
+  }
+  g_settings.writingMethod = 1;
+  g_settings.comFlowControl = 0;
+}
+
 TEST_F(PortIo, ZeroLengthChecksThePrinterAndWritesNothing) {
   LogCapture log(L"kit_port_zero");
   PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
