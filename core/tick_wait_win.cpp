@@ -13,6 +13,16 @@ ULONGLONG Now() { return GetTickCount64(); }
 // already in the queue when the wait began.
 DWORD WaitSlice(HANDLE object, DWORD ms) {
   if (ms > kSliceMs) ms = kSliceMs;
+  MSG quit;
+  if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) {
+    // A quit request left for the program's loop would wake every message
+    // wait at once: sleep on the object alone, messages go at slice ends.
+    if (object == nullptr) {
+      Sleep(ms);
+      return WAIT_TIMEOUT;
+    }
+    return WaitForSingleObject(object, ms);
+  }
   DWORD count = object ? 1 : 0;
   return MsgWaitForMultipleObjectsEx(count, object ? &object : nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
@@ -22,6 +32,12 @@ DWORD WaitSlice(HANDLE object, DWORD ms) {
 void PumpMessages() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // The program's own message loop must still see the quit request, or
+      // closing the window during an exchange would leave the program running.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "tick_wait.h"
 #include "debug_log.h"
 #include "result_codes.h"
 #include "settings_types.h"
@@ -53,13 +54,7 @@ void SysFreeBlock(void* block) {
 }
 
 // Dispatches what is pending so the window stays alive between devices.
-void SysPumpMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
+void SysPumpMessages() { PumpMessages(); }
 
 const UsbDiscoveryApi kSystemApi = {SysGetClassDevs, SysEnumInterfaces, SysGetInterfaceDetail, SysDestroyDeviceSet,
                                     SysRegOpenKey,   SysRegQueryValue,  SysRegCloseKey,        SysAllocZeroed,

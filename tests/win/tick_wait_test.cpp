@@ -106,4 +106,19 @@ TEST(TickWait, WaitPumpingReturnsOnTheObjectOrAtTheDeadline) {
   CloseHandle(event);
 }
 
+TEST(TickWait, AQuitRequestSurvivesTheWait) {
+  // Closing the main window during an exchange posts a quit request; the
+  // waits of the exchange must leave it for the program's own loop.
+  PostQuitMessage(7);
+  double cpu = ProcessCpuMs();
+  TickWait(1000);
+  cpu = ProcessCpuMs() - cpu;
+  EXPECT_LT(cpu, 250.0) << "the wait spun on the pending quit request";
+  PumpMessages();
+  MSG msg = {};
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request was swallowed";
+  EXPECT_EQ(msg.wParam, 7u);
+  EXPECT_FALSE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request was doubled";
+}
+
 }  // namespace
