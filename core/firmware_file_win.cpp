@@ -142,6 +142,9 @@ int32_t PrepareFirmware(const wchar_t* path, wchar_t* expectedExtension, Command
     result = -2;
   } else if ((result = CheckFirmwareFile(kCheckExtensionOpen, path, expectedExtension, data)) == PRT_SUCCESS &&
              (result = CheckFirmwareFile(kCheckSize, path, expectedExtension, data)) == PRT_SUCCESS) {
+    // A block still held here was prepared for a write that never went out
+    // (a send frees the block and clears the pointer): it is ours to free.
+    if (data->data != nullptr) GlobalFree(data->data);
     data->data = static_cast<BYTE*>(GlobalAlloc(GPTR, static_cast<SIZE_T>(data->length) + kSpareBytes));
     if (data->data == nullptr) {
       DebugLogF("PrepareFirmware Err(PRT_ERR_MEMORY)");

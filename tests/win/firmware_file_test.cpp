@@ -128,6 +128,12 @@ TEST_F(FirmwareFileTest, FileIsReadWholeWithSpareZeros) {
   EXPECT_GE(GlobalSize(FirmwareData.data), bytes.size() + 50);
   for (size_t i = 0; i < 50; ++i) ASSERT_EQ(FirmwareData.data[bytes.size() + i], 0) << "spare byte " << i;
   EXPECT_EQ(Label(), L"previous");
+
+  // Prepared again before any send (the operator cancelled): the earlier
+  // block is released and the new one holds the same file.
+  ASSERT_EQ(PrepareFirmware(path.c_str(), expected, &FirmwareData), PRT_SUCCESS);
+  ASSERT_EQ(FirmwareData.length, bytes.size());
+  EXPECT_EQ(std::memcmp(FirmwareData.data, bytes.data(), bytes.size()), 0);
 }
 
 TEST_F(FirmwareFileTest, HeaderTextOnlyInFilesLargerThan512000Bytes) {
