@@ -39,13 +39,21 @@ std::string SimCommand(const std::string& line) {
   if (!Connect()) return "ERR no simulator";
   std::string out = line + "\n";
   if (send(g_control, out.data(), static_cast<int>(out.size()), 0) != static_cast<int>(out.size())) return "ERR send";
-  std::string answer;
-  char c;
-  while (recv(g_control, &c, 1, 0) == 1) {
-    if (c == '\n') return answer;
-    answer += c;
+  // Answers are single lines; read in large pieces (a big "received" answer
+  // byte by byte is very slow under Wine) and keep what follows the line.
+  static std::string pending;
+  char piece[65536];
+  for (;;) {
+    size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      std::string answer = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      return answer;
+    }
+    int n = recv(g_control, piece, sizeof(piece), 0);
+    if (n <= 0) return "ERR recv";
+    pending.append(piece, static_cast<size_t>(n));
   }
-  return "ERR recv";
 }
 
 std::vector<unsigned char> SimReceived(const std::string& target) {
