@@ -12,63 +12,7 @@
 #include "core/command_kinds.h"
 #include "core/printer_connection.h"
 #include "core/settings_types.h"
-
-// Logging into a fresh "<temp>\<name>\Log\_DEBUG.LOG" while the object lives.
-class LogCapture {
- public:
-  explicit LogCapture(const wchar_t* name) {
-    GetTempPathW(kPathChars, folder_);
-    wcscat(folder_, name);
-    CreateDirectoryW(folder_, nullptr);
-    swprintf(logFolder_, kPathChars, L"%ls\\Log", folder_);
-    swprintf(logFile_, kPathChars, L"%ls\\_DEBUG.LOG", logFolder_);
-    CreateDirectoryW(logFolder_, nullptr);
-    DeleteFileW(logFile_);
-    wcscpy(g_settings.programFolder, folder_);
-    g_settings.logEnabled = 1;
-  }
-  ~LogCapture() {
-    g_settings.logEnabled = 0;
-    DeleteFileW(logFile_);
-    RemoveDirectoryW(logFolder_);
-    RemoveDirectoryW(folder_);
-  }
-  void Clear() { DeleteFileW(logFile_); }
-  std::string Text() const {
-    std::string out;
-    FILE* f = _wfopen(logFile_, L"rb");
-    if (!f) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
-    fclose(f);
-    return out;
-  }
-  // The texts of the log lines without their time stamps.
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::string text = Text();
-    size_t pos = 0;
-    while (pos < text.size()) {
-      size_t end = text.find("\r\n", pos);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(pos, end - pos);
-      lines.push_back(line.size() >= 15 && line[0] == '[' ? line.substr(15) : line);
-      pos = end + 2;
-    }
-    return lines;
-  }
-  int Count(const std::string& line) const {
-    int n = 0;
-    for (const std::string& l : Lines()) n += l == line;
-    return n;
-  }
-
- private:
-  wchar_t folder_[kPathChars] = {};
-  wchar_t logFolder_[kPathChars] = {};
-  wchar_t logFile_[kPathChars] = {};
-};
+#include "log_capture.h"
 
 // A connection as the windows fill it, with the selected port kind set to
 // match (the core reads both).

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "core/settings_types.h"
 
@@ -28,20 +29,41 @@ class LogCapture {
     RemoveDirectoryW(logFolder_);
     RemoveDirectoryW(folder_);
   }
-  // The text of the lines without their time stamps, each ended by "\n".
-  std::string Lines() const {
+  // The file as written, CR LF included.
+  std::string Text() const {
     std::string out;
     FILE* f = _wfopen(logFile_, L"rb");
     if (f == nullptr) return out;
-    char line[2048];
-    while (fgets(line, sizeof(line), f) != nullptr) {
-      std::string text(line);
-      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-      if (text.size() >= 15 && text[0] == '[') text = text.substr(15);
-      out += text + "\n";
-    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
     fclose(f);
     return out;
+  }
+  // The texts of the log lines without their time stamps.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::string text = Text();
+    size_t pos = 0;
+    while (pos < text.size()) {
+      size_t end = text.find("\r\n", pos);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(pos, end - pos);
+      lines.push_back(line.size() >= 15 && line[0] == '[' ? line.substr(15) : line);
+      pos = end + 2;
+    }
+    return lines;
+  }
+  // The same texts joined, each ended by "\n".
+  std::string LinesText() const {
+    std::string out;
+    for (const std::string& line : Lines()) out += line + "\n";
+    return out;
+  }
+  int Count(const std::string& line) const {
+    int n = 0;
+    for (const std::string& l : Lines()) n += l == line;
+    return n;
   }
   void Clear() { DeleteFileW(logFile_); }
 

@@ -290,7 +290,7 @@ TEST_F(SpoolerTest, NoneEntryAndRepeatedModesDoNothing) {
 
   // Right after start-up there is nothing to give back.
   EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
-  EXPECT_EQ(log.Lines(), ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace RETURN\n");
+  EXPECT_EQ(log.LinesText(), ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace RETURN\n");
   EXPECT_EQ(Calls(), 0);
 
   const struct {
@@ -302,7 +302,7 @@ TEST_F(SpoolerTest, NoneEntryAndRepeatedModesDoNothing) {
     log.Clear();
     PrinterConnection connection = Port(n.port);
     EXPECT_EQ(PortReplace(REPLACE_ON, &connection), PRT_SUCCESS) << Show(n.port);
-    EXPECT_EQ(log.Lines(),
+    EXPECT_EQ(log.LinesText(),
               ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace REPLACE_ON\nPortReplace ON Err(PORT_ERR)\n"
               "PortReplace End\n<<<<<<<<<<<<<<<<<\n")
         << Show(n.port);
@@ -313,34 +313,34 @@ TEST_F(SpoolerTest, NoneEntryAndRepeatedModesDoNothing) {
   PrinterConnection usb = Port(L"USB001");
   log.Clear();
   EXPECT_EQ(PortReplace(REPLACE_ON, &usb), PRT_SUCCESS);
-  EXPECT_EQ(log.Lines(),
+  EXPECT_EQ(log.LinesText(),
             ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace REPLACE_ON\n"
             "PortReplace ON OpenPrinter = [A] [USB001]\nPortReplace ON Success\n"
             "PortReplace End\n<<<<<<<<<<<<<<<<<\n");
   const int calls = Calls();
   log.Clear();
   EXPECT_EQ(PortReplace(REPLACE_ON, &usb), PRT_SUCCESS);
-  EXPECT_EQ(log.Lines(), ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace RETURN\n");
+  EXPECT_EQ(log.LinesText(), ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace RETURN\n");
   EXPECT_EQ(Calls(), calls);
   EXPECT_EQ(Ports(), (PortList{"FILE:", "LPT1:"}));
 
   log.Clear();
   EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
-  EXPECT_EQ(log.Lines(),
+  EXPECT_EQ(log.LinesText(),
             ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace REPLACE_OFF\n"
             "PortReplace OFF OpenPrinter = [A] [USB001]\nPortReplace OFF SUCCESS\n"
             "PortReplace End\n<<<<<<<<<<<<<<<<<\n");
   log.Clear();
   EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
-  EXPECT_EQ(log.Lines(), ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace RETURN\n");
+  EXPECT_EQ(log.LinesText(), ">>>>>>>>>>>>>>>>>\nPortReplace Start\nPortReplace RETURN\n");
   EXPECT_EQ(Ports(), Original());
 
   // Names in the log are cut to 255 bytes.
   Install({{std::wstring(261, L'n'), L"USB001", 0}});
   log.Clear();
   EXPECT_EQ(PortReplace(REPLACE_ON, &usb), PRT_SUCCESS);
-  EXPECT_NE(log.Lines().find("OpenPrinter = [" + std::string(255, 'n') + "] [USB001]\n"), std::string::npos)
-      << log.Lines();
+  EXPECT_NE(log.LinesText().find("OpenPrinter = [" + std::string(255, 'n') + "] [USB001]\n"), std::string::npos)
+      << log.LinesText();
   EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
 
   // The "FILE:" pattern opens and reads but changes nothing.
@@ -359,9 +359,9 @@ TEST_F(SpoolerTest, PendingJobRefusesAndEarlierPrintersComeBack) {
   PrinterConnection lpt = Port(L"LPT1");
   EXPECT_EQ(PortReplace(REPLACE_ON, &lpt), PRT_ERR_JOB);
   EXPECT_EQ(Ports(), (PortList{"FILE:", "LPT1:", "LPT1:", "LPT1:"}));
-  EXPECT_NE(log.Lines().find("PortReplace ON OpenPrinter = [B] [LPT1:]\nPortReplace ON Err(PRT_ERR_JOB)\n"),
+  EXPECT_NE(log.LinesText().find("PortReplace ON OpenPrinter = [B] [LPT1:]\nPortReplace ON Err(PRT_ERR_JOB)\n"),
             std::string::npos)
-      << log.Lines();
+      << log.LinesText();
   EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
   EXPECT_EQ(Ports(), Original());
 

@@ -204,7 +204,7 @@ TEST_F(UsbDiscoveryTest, OnePrinterGivesLabelPathPortAndLogLines) {
             "vid_fe5a&pid_0a01#X1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}\\#\\Device Parameters");
 
   // The filling pass, as the log shows it.
-  const std::string lines = log.Lines();
+  const std::string lines = log.LinesText();
   const char* expected =
       ">>>>>>>>>>>>>>>>>\n"
       "GetUSBHandle Start\n"
