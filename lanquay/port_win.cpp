@@ -1,0 +1,359 @@
+// The network data port: one non-blocking TCP connection to the printer's
+// raw port 9100 that one thread may write, another read and a third close.
+#include <cstring>
+
+#include "lq_context.h"
+
+namespace {
+
+constexpr u_short kDataPort = 9100;
+constexpr uint32_t kPieceSize = 16384;
+constexpr DWORD kPauseMs = 100;
+constexpr DWORD kAddressInUsePauseMs = 500;
+constexpr DWORD kCloseSettleMs = 500;
+constexpr int kDrainBufferSize = 256;
+// winsock.h (version 1.1) does not name the shutdown directions.
+constexpr int kShutdownSend = 1;
+constexpr int kShutdownBoth = 2;
+
+/// L = time step x rounds seconds in milliseconds; kept within the range of
+/// an unsigned tick difference so odd registry values cannot overflow it.
+uint32_t TimeLimit(const LqContext* record) {
+  int64_t limit = static_cast<int64_t>(record->timeStep) * record->rounds * 1000;
+  if (limit < 0) return 0;
+  if (limit > 0xFFFFFFFFLL) return 0xFFFFFFFFu;
+  return static_cast<uint32_t>(limit);
+}
+
+/// Milliseconds since start; unsigned, so the tick counter's wrap is harmless.
+uint32_t Elapsed(DWORD start) { return static_cast<uint32_t>(GetTickCount() - start); }
+
+/// Waits at most waitMs for the socket to become writable (write) or
+/// readable (read). Used where a fixed pause would do: it ends the pause as
+/// soon as the printer takes or offers data, and never lasts longer, so a
+/// close on another thread is still noticed in time.
+bool WaitSocket(SOCKET socket, bool write, DWORD waitMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(socket, &set);
+  timeval timeout = {static_cast<long>(waitMs / 1000), static_cast<long>((waitMs % 1000) * 1000)};
+  int ready = select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, &timeout);
+  if (ready == SOCKET_ERROR) {
+    // Never turn a failing select into a busy loop.
+    Sleep(waitMs);
+    return false;
+  }
+  return ready > 0;
+}
+
+/// Connects the non-blocking socket and waits open-waits times one second
+/// for it to become writable.
+bool ConnectWithWait(LqContext* record, const sockaddr_in& destination) {
+  if (connect(record->socket, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination)) == 0) return true;
+  int code = WSAGetLastError();
+  if (code != WSAEWOULDBLOCK) {
+    record->errorValue = code;
+    return false;
+  }
+  for (uint32_t wait = 0; wait < record->openWaits; ++wait) {
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(record->socket, &writable);
+    timeval timeout = {1, 0};
+    int ready = select(0, nullptr, &writable, nullptr, &timeout);
+    if (ready == SOCKET_ERROR) {
+      record->errorValue = WSAGetLastError();
+      return false;
+    }
+    if (ready == 0) {
+      record->errorValue = WSAETIMEDOUT;
+    } else if (FD_ISSET(record->socket, &writable)) {
+      // A socket layer that reports a failed connect as writable must not
+      // give a handle that cannot send: ask for the connect's own outcome.
+      int pending = 0;
+      int size = sizeof(pending);
+      if (getsockopt(record->socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &size) == 0 &&
+          pending != 0) {
+        record->errorValue = pending;
+        return false;
+      }
+      record->errorValue = 0;
+      return true;
+    }
+    Sleep(10);
+  }
+  record->errorValue = WSAETIMEDOUT;
+  return false;
+}
+
+/// Resolves dotted text or a host name into the destination address.
+bool ResolveHost(const char* host, sockaddr_in* destination) {
+  memset(destination, 0, sizeof(*destination));
+  destination->sin_family = AF_INET;
+  destination->sin_port = htons(kDataPort);
+  unsigned long address = inet_addr(host);
+  if (address == INADDR_NONE) {
+    hostent* entry = gethostbyname(host);
+    if (!entry || !entry->h_addr_list || !entry->h_addr_list[0] || entry->h_length <= 0) return false;
+    // Never copy more than the address field holds, whatever length the
+    // resolver reports.
+    size_t length = static_cast<size_t>(entry->h_length);
+    if (length > sizeof(destination->sin_addr)) length = sizeof(destination->sin_addr);
+    memcpy(&destination->sin_addr, entry->h_addr_list[0], length);
+  } else {
+    destination->sin_addr.s_addr = address;
+  }
+  return true;
+}
+
+/// Releases what a port record holds and the record itself.
+void ReleasePort(LqHandle handle, LqContext* record) {
+  if (record->socket != INVALID_SOCKET) closesocket(record->socket);
+  record->socket = INVALID_SOCKET;
+  if (record->sendLock) CloseHandle(record->sendLock);
+  if (record->receiveLock) CloseHandle(record->receiveLock);
+  record->sendLock = nullptr;
+  record->receiveLock = nullptr;
+  LqFreeContext(handle);
+}
+
+/// Sends one piece of at most kPieceSize bytes. Waits without limit while
+/// the socket would block; fails on a socket error, on a partial send that
+/// comes L or more after the previous progress, or when the port closes.
+bool SendPiece(LqContext* record, const char* data, uint32_t size) {
+  const uint32_t limit = TimeLimit(record);
+  DWORD start = GetTickCount();
+  InterlockedExchange(&record->sending, 1);
+  bool blockedAfterWait = false;
+  for (;;) {
+    if (record->closing != 0) {
+      InterlockedExchange(&record->sending, 0);
+      return false;
+    }
+    WaitForSingleObject(record->sendLock, INFINITE);
+    int result = send(record->socket, data, static_cast<int>(size), 0);
+    int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+    ReleaseSemaphore(record->sendLock, 1, nullptr);
+    if (result == SOCKET_ERROR) {
+      if (code != WSAEWOULDBLOCK) {
+        InterlockedExchange(&record->sending, 0);
+        record->errorValue = code;
+        return false;
+      }
+    } else {
+      uint32_t taken = static_cast<uint32_t>(result);
+      record->sentInCall += taken;
+      if (taken >= size) {
+        InterlockedExchange(&record->sending, 0);
+        record->errorValue = 0;
+        return true;
+      }
+      if (Elapsed(start) >= limit) {
+        InterlockedExchange(&record->sending, 0);
+        record->errorValue = 0;
+        return false;
+      }
+      if (taken > 0) {
+        data += taken;
+        size -= taken;
+        start = GetTickCount();
+      }
+    }
+    // The sending flag stays set through the wait, so a close waits for this
+    // call to leave before it touches the socket.
+    if (blockedAfterWait && result == SOCKET_ERROR) {
+      // Writable but still refusing: pause rather than spin.
+      Sleep(10);
+    }
+    blockedAfterWait = WaitSocket(record->socket, true, kPauseMs);
+  }
+}
+
+/// Shared checks of the four transfer calls: a live handle, a buffer and a
+/// count pointer. Returns the record, or null when the call is to return 0.
+template <typename Count>
+LqContext* BeginTransfer(LqHandle handle, const void* buffer, Count* count) {
+  LqContext* record = LqLookup(handle);
+  if (!record) return nullptr;
+  if (!buffer || !count) {
+    record->errorValue = 0;
+    return nullptr;
+  }
+  *count = 0;
+  return record;
+}
+
+/// Write shared by both write exports.
+int WritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
+  LqContext* record = BeginTransfer(handle, data, sent);
+  if (!record) return 0;
+  record->sentInCall = 0;
+  int result = 1;
+  for (uint32_t offset = 0; offset < length;) {
+    uint32_t piece = length - offset < kPieceSize ? length - offset : kPieceSize;
+    if (!SendPiece(record, data + offset, piece)) {
+      result = 0;
+      break;
+    }
+    offset += piece;
+  }
+  *sent = static_cast<uint32_t>(record->sentInCall);
+  return result;
+}
+
+}  // namespace
+
+/// Opens a connected, non-blocking data port to host (dotted text or name).
+extern "C" LqHandle WINAPI LqOpenPort(const char* host) {
+  if (!host) return -1;
+  LqContext* record = nullptr;
+  LqHandle handle = LqAllocContext(&record);
+  if (handle == -1) return -1;
+  LqReadSettings(record, true);
+  record->sendLock = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+  record->receiveLock = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+  record->socket = INVALID_SOCKET;
+  sockaddr_in destination;
+  if (!record->sendLock || !record->receiveLock || !LqSetHost(record, host) ||
+      !ResolveHost(record->host, &destination) || record->rounds <= 0) {
+    ReleasePort(handle, record);
+    return -1;
+  }
+  for (int32_t attempt = 0; attempt < record->rounds; ++attempt) {
+    record->socket = socket(AF_INET, SOCK_STREAM, 0);
+    if (record->socket == INVALID_SOCKET) break;
+    u_long nonBlocking = 1;
+    if (ioctlsocket(record->socket, FIONBIO, &nonBlocking) == 0 && ConnectWithWait(record, destination)) {
+      record->errorValue = 0;
+      return handle;
+    }
+    closesocket(record->socket);
+    record->socket = INVALID_SOCKET;
+    // Only a local address clash is worth another attempt.
+    if (record->errorValue != WSAEADDRINUSE) break;
+    Sleep(kAddressInUsePauseMs);
+  }
+  ReleasePort(handle, record);
+  return -1;
+}
+
+/// Sends length bytes in pieces; sent tells how far it got, also on failure.
+extern "C" int WINAPI LqWritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
+  return WritePort(handle, data, length, sent);
+}
+
+/// Same behaviour as LqWritePort.
+extern "C" int WINAPI LqWritePort_Async(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
+  return WritePort(handle, data, length, sent);
+}
+
+/// Waits up to L for data; 1 with 0 bytes when none came or the printer
+/// closed, 0 on a socket error or while the port closes (error value -1).
+extern "C" int WINAPI LqReadPort(LqHandle handle, char* buffer, int32_t size, int32_t* received) {
+  LqContext* record = BeginTransfer(handle, buffer, received);
+  if (!record) return 0;
+  const uint32_t limit = TimeLimit(record);
+  DWORD start = GetTickCount();
+  InterlockedExchange(&record->receiving, 1);
+  for (;;) {
+    if (record->closing != 0) {
+      record->errorValue = -1;
+      InterlockedExchange(&record->receiving, 0);
+      return 0;
+    }
+    WaitForSingleObject(record->receiveLock, INFINITE);
+    int result = recv(record->socket, buffer, size, 0);
+    int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+    ReleaseSemaphore(record->receiveLock, 1, nullptr);
+    if (result != SOCKET_ERROR) {
+      InterlockedExchange(&record->receiving, 0);
+      record->errorValue = 0;
+      *received = result;
+      return 1;
+    }
+    if (code != WSAEWOULDBLOCK) {
+      InterlockedExchange(&record->receiving, 0);
+      record->errorValue = code;
+      return 0;
+    }
+    if (Elapsed(start) >= limit) {
+      InterlockedExchange(&record->receiving, 0);
+      record->errorValue = 0;
+      *received = 0;
+      return 1;
+    }
+    WaitSocket(record->socket, false, kPauseMs);
+  }
+}
+
+/// One receive without waiting; 0 with error value 0 when nothing waits.
+extern "C" int WINAPI LqRecvPort(LqHandle handle, char* buffer, int32_t size, int32_t* received) {
+  LqContext* record = BeginTransfer(handle, buffer, received);
+  if (!record) return 0;
+  InterlockedExchange(&record->receiving, 1);
+  if (record->closing != 0) {
+    record->errorValue = 0;
+    InterlockedExchange(&record->receiving, 0);
+    return 0;
+  }
+  WaitForSingleObject(record->receiveLock, INFINITE);
+  int result = recv(record->socket, buffer, size, 0);
+  int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+  ReleaseSemaphore(record->receiveLock, 1, nullptr);
+  InterlockedExchange(&record->receiving, 0);
+  if (result == SOCKET_ERROR) {
+    record->errorValue = code == WSAEWOULDBLOCK ? 0 : code;
+    return 0;
+  }
+  record->errorValue = 0;
+  *received = result;
+  return 1;
+}
+
+/// Stops running transfers, closes the connection gracefully and frees the
+/// handle; the handle is gone whatever the result.
+extern "C" int WINAPI LqClosePort(LqHandle handle) {
+  LqContext* record = LqLookup(handle);
+  if (!record) return 0;
+  InterlockedIncrement(&record->closing);
+  // Taking both locks once proves that no socket call is running.
+  WaitForSingleObject(record->receiveLock, INFINITE);
+  WaitForSingleObject(record->sendLock, INFINITE);
+  ReleaseSemaphore(record->sendLock, 1, nullptr);
+  ReleaseSemaphore(record->receiveLock, 1, nullptr);
+  while (record->receiving != 0 || record->sending != 0) Sleep(kPauseMs);
+  Sleep(kCloseSettleMs);
+
+  int result = 1;
+  if (record->socket == INVALID_SOCKET) {
+    record->errorValue = 0;
+  } else {
+    shutdown(record->socket, kShutdownSend);
+    // Let the printer finish and close its side; what it still sends is
+    // discarded.
+    const uint32_t limit = TimeLimit(record);
+    DWORD start = GetTickCount();
+    char scratch[kDrainBufferSize];
+    for (;;) {
+      int drained = recv(record->socket, scratch, sizeof(scratch), 0);
+      if (drained == 0) break;
+      if (drained == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) break;
+      if (Elapsed(start) >= limit) break;
+      WaitSocket(record->socket, false, kPauseMs);
+    }
+    shutdown(record->socket, kShutdownBoth);
+    if (closesocket(record->socket) == SOCKET_ERROR) {
+      int code = WSAGetLastError();
+      if (code != WSAEWOULDBLOCK) {
+        record->errorValue = code;
+        result = 0;
+      }
+    }
+    if (result == 1) record->errorValue = 0;
+    // The socket is gone either way; the record must not close it again.
+    record->socket = INVALID_SOCKET;
+  }
+  InterlockedExchange(&record->closing, 0);
+  ReleasePort(handle, record);
+  return result;
+}
