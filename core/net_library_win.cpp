@@ -6,6 +6,7 @@
 #include "net_binding.h"
 #include "net_library.h"
 #include "program_state.h"
+#include "result_message.h"
 #include "settings_types.h"
 
 namespace {
@@ -68,15 +69,8 @@ void ReleaseAllSlots() {
   for (NetLibraryBinding& slot : g_netLibraries) ReleaseSlot(slot);
 }
 
-// Message 16: no network library can be used, the program cannot run.
-void ShowNoNetLibraryMessage() {
-  static const wchar_t* const kText[2] = {
-      L"\u8d77\u52d5\u306b\u5fc5\u8981\u306a\u30d5\u30a1\u30a4\u30eb\u304c\u3042\u308a\u307e\u305b\u3093\u3002\n"
-      L"Romsmith\u3092\u518d\u30a4\u30f3\u30b9\u30c8\u30fc\u30eb\u3057\u3066\u304f\u3060\u3055\u3044\u3002",
-      L"Files needed for launch are missing.\nRe-install Romsmith."};
-  const wchar_t* caption = g_program.kind == ProgramKind::Tagsmith ? L"Tagsmith" : L"Romsmith";
-  MessageBoxW(nullptr, kText[g_settings.languageIndex == 0 ? 0 : 1], caption, MB_OK | MB_ICONERROR);
-}
+// Message 16, without owner: no network library can be used.
+constexpr int32_t kMessageNoNetLibrary = 16;
 
 }  // namespace
 
@@ -115,7 +109,7 @@ bool LoadNetLibraries() {
     if (AnySlotLoaded()) return true;
   }
 
-  ShowNoNetLibraryMessage();
+  ShowResultMessage(nullptr, kMessageNoNetLibrary, L"");
   ReleaseAllSlots();
   return false;
 }

@@ -1,0 +1,43 @@
+#include "result_message.h"
+
+#include "debug_log.h"
+#include "message_catalog.h"
+#include "program_state.h"
+#include "settings_types.h"
+
+namespace {
+
+UINT StyleFor(MessageButtons buttons) {
+  switch (buttons) {
+    case MessageButtons::kOkInformation:
+      return MB_OK | MB_ICONINFORMATION;
+    case MessageButtons::kOkCancelInformation:
+      return MB_OKCANCEL | MB_ICONINFORMATION;
+    default:
+      return MB_OK | MB_ICONEXCLAMATION;
+  }
+}
+
+}  // namespace
+
+int ShowResultMessage(HWND owner, int32_t code, const wchar_t* text) {
+  const CatalogueOwner catalogue =
+      g_program.kind == ProgramKind::Tagsmith ? CatalogueOwner::kTagsmith : CatalogueOwner::kRomsmith;
+  const int language = g_settings.languageIndex;
+  const int number = MessageNumberForCode(code);
+  const CatalogueMessage* message = FindCatalogueMessage(catalogue, number);
+  if (message == nullptr || message->buttons == MessageButtons::kNoBox) return IDCANCEL;
+
+  const wchar_t* catalogueText = message->text[language == 0 ? 0 : 1];
+  wchar_t formatted[kMessageTextChars];
+  const wchar_t* shown = catalogueText;
+  if (message->source == MessageTextSource::kCallerText) {
+    shown = text != nullptr ? text : L"";
+  } else if (message->source == MessageTextSource::kFormattedText) {
+    FormatCatalogueText(catalogueText, text, formatted, kMessageTextChars);
+    shown = formatted;
+  }
+  int answer = MessageBoxW(owner, shown, MessageCaption(catalogue), StyleFor(message->buttons));
+  if (answer == 0) DebugLogF("ShowResultMessage Err(MessageBoxW %lu)", static_cast<unsigned long>(GetLastError()));
+  return answer;
+}
