@@ -6,21 +6,13 @@
 #include "device_id.h"
 #include "printer_search.h"
 #include "result_codes.h"
+#include "tick_wait.h"
 
 namespace {
 
 constexpr int32_t kSearchEntries = 256;   // the array handed to SendSearch
 constexpr int32_t kSearchCapacity = 255;  // entries the library may fill
 constexpr int32_t kSearchSeconds = 5;
-
-// Keeps the progress window alive between entries.
-void PumpPendingMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
 
 // Copies a library text field that may lack its terminator, cut to fit.
 void CopyText(char* to, size_t toSize, const char* from, size_t fromSize) {
@@ -102,7 +94,7 @@ int32_t SearchPrinter(int32_t mode, LanPrinterRecord* results, int32_t* found, c
   WriteDebugLog("SearchPrinter Start");
   int32_t result = PRT_SUCCESS;
   int32_t filled = 0;
-  static LqSearchEntry entries[kSearchEntries];
+  LqSearchEntry entries[kSearchEntries];  // 24576 bytes, zeroed before each search
 
   for (int32_t slot = 0; slot < kNetSlotCount; ++slot) {
     const NetLibraryBinding& library = bindings[slot];
@@ -138,7 +130,7 @@ int32_t SearchPrinter(int32_t mode, LanPrinterRecord* results, int32_t* found, c
         CollectPrinter(&results[filled], slot, entries[i], model);
         ++filled;
       }
-      PumpPendingMessages();
+      PumpMessages();  // keeps the progress window alive between entries
     }
     library.CloseSearch(search);
   }

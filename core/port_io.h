@@ -1,0 +1,64 @@
+// Port input and output under the command exchange: open and close the
+// selected port, check that the printer can take data, send a block in
+// chunks while driving the progress dialog, receive a reply by the
+// completion rule of its command kind. USB, COM and LPT are Windows files
+// used with overlapped I/O; LAN goes through the bound network library.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "printer_connection.h"
+#include "tick_wait.h"
+
+// Controls of the progress dialog that a firmware send writes to.
+constexpr int kIdcProgressIcon = 114;
+constexpr int kIdcProgressMessage = 1100;
+constexpr int kIdcProgressBytes = 1101;
+constexpr int kIdcProgressBar = 1102;
+constexpr int kIdcProgressWaitLine = 1105;
+
+// Chunk sizes of one write and the wait units of a chunk.
+constexpr uint32_t kChunkBytesFile = 65536;  // USB, LPT and LAN
+constexpr uint32_t kChunkBytesCom = 8192;
+constexpr DWORD kWriteSliceMs = 2000;
+constexpr DWORD kReadSliceMs = 5000;
+constexpr uint32_t kMinWriteWaitUnits = 40;
+constexpr uint32_t kBytesPerWaitUnit = 100000;
+
+// The device queries that Wine cannot answer, behind function pointers so
+// that tests can stand in for the device. The defaults call Windows.
+struct PortIoSeams {
+  // Serial status: the error word and COMSTAT (fDsrHold, cbInQue).
+  BOOL(WINAPI* clearCommError)(HANDLE file, LPDWORD errors, LPCOMSTAT status);
+  // The parallel-port status query (IOCTL_PAR_QUERY_INFORMATION).
+  BOOL(WINAPI* deviceIoControl)(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                LPDWORD returned, LPOVERLAPPED overlapped);
+  // How long the LPT status query may stay pending before the printer counts
+  // as not ready. A port that never answers must not hang the program.
+  DWORD lptStatusLimitMs;
+};
+extern PortIoSeams g_portIoSeams;
+constexpr DWORD kLptStatusLimitMs = 10000;
+
+// The port's own serial settings, saved at each COM open and put back at close.
+extern DCB g_savedComState;
+
+// Opens the connection's port. Returns the handle, or INVALID_HANDLE_VALUE.
+HANDLE PortOpen(const PrinterConnection* connection);
+
+// Closes a handle from PortOpen (the selected port kind tells how). Returns 0.
+int32_t PortClose(HANDLE handle);
+
+// 1 when the printer can take data, else 0.
+int32_t PrinterCheck(const PrinterConnection* connection);
+
+// Sends length bytes in chunks. Kinds 14 and 15 drive the progress dialog.
+// Returns 0 or PRT_ERR_SEND.
+int32_t PrinterSendData(uint16_t kind, const PrinterConnection* connection, const BYTE* data, uint32_t length);
+
+// Receives a reply of the kind into buffer; *inOutLength gives the capacity
+// and returns the bytes received. Returns 0, PRT_ERR_RECEIVE or
+// PRT_ERR_NOREPLY.
+int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, BYTE* buffer, uint32_t* inOutLength);

@@ -1,0 +1,648 @@
+#include "port_io.h"
+
+#include <commctrl.h>
+#include <winioctl.h>
+#include <ntddpar.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "debug_log.h"
+#include "hex_dump.h"
+#include "net_binding.h"
+#include "program_state.h"
+#include "result_codes.h"
+#include "settings_types.h"
+
+PortIoSeams g_portIoSeams = {ClearCommError, DeviceIoControl, kLptStatusLimitMs};
+DCB g_savedComState = {};
+
+namespace {
+
+// False when GetCommState failed at open: nothing is put back at close then.
+bool g_savedComValid = false;
+
+constexpr int kLanOpenAttempts = 3;
+constexpr int kLanWriteCallLimit = 10;
+constexpr int kLanRecvTries = 10;
+constexpr int kDsrChecks = 200;
+constexpr int kWaitLineDots = 20;
+
+const wchar_t* const kSendingText[2] = {
+    L"ファームウェアデータをプリンタに送信しています...\nしばらくお待ちください。\n注意）Flash書込みが完了するまでは、\nプリンタの電源を切らないでください。",
+    L"Sending the firmware data to the printer...\nPlease wait.\nNote) Do not turn off the printer until all the "
+    L"data has been written to the Flash ROM.",
+};
+const wchar_t* const kWaitLineFormat[2] = {L"Flash書込み中 %ls", L"Writing Flash ROM %ls"};
+
+void LogEnter(const char* name) {
+  WriteDebugLog(kLogEnter);
+  DebugLogF("%s Start", name);
+}
+
+void LogLeave(const char* name) {
+  DebugLogF("%s End", name);
+  WriteDebugLog(kLogLeave);
+}
+
+int LanguageIndex() { return g_settings.languageIndex == 0 ? 0 : 1; }
+
+// The bound network library of the printer being served, or null when the
+// slot is out of range.
+const NetLibraryBinding* NetLibrary() {
+  if (g_program.netSlot < 0 || g_program.netSlot >= kNetSlotCount) return nullptr;
+  return &g_netLibraries[g_program.netSlot];
+}
+
+// The port name in the system code page, at most 255 bytes.
+void PortNameAnsi(const PrinterConnection* connection, char* out, int size) {
+  out[0] = '\0';
+  WideCharToMultiByte(CP_ACP, 0, connection->portName, -1, out, size - 1, nullptr, nullptr);
+  out[size - 1] = '\0';
+}
+
+bool IsProgressKind(uint16_t kind) { return kind == MODE_FWSEND || kind == MODE_FWSEND_LAST; }
+
+// Ends an overlapped operation left pending before its OVERLAPPED and event
+// go away: Windows writes the completion into them later otherwise. Returns
+// the bytes the operation moved before it ended.
+DWORD CancelPending(HANDLE file, OVERLAPPED* overlapped) {
+  CancelIo(file);
+  DWORD count = 0;
+  if (!GetOverlappedResult(file, overlapped, &count, TRUE)) {
+    // A cancelled operation reports ERROR_OPERATION_ABORTED; the count of a
+    // partial read is still valid.
+    if (GetLastError() != ERROR_OPERATION_ABORTED) count = 0;
+  }
+  return count;
+}
+
+// Progress dialog writes; nothing happens when the dialog is not open.
+struct Progress {
+  bool active;
+  uint32_t length;
+  int32_t lastPercent = 0;
+  int dots = kWaitLineDots + 1;
+  wchar_t dotText[kWaitLineDots + 2] = {};
+
+  HWND Dialog() const { return active ? g_program.progressDialog : nullptr; }
+
+  void Begin() {
+    HWND dlg = Dialog();
+    if (!dlg) return;
+    SetDlgItemTextW(dlg, kIdcProgressMessage, kSendingText[LanguageIndex()]);
+    SendDlgItemMessageW(dlg, kIdcProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageW(dlg, kIdcProgressBar, PBM_SETPOS, 0, 0);
+    HICON icon = LoadIconW(nullptr, IDI_EXCLAMATION);
+    SendDlgItemMessageW(dlg, kIdcProgressIcon, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+    ShowBytes(0, 0);
+  }
+
+  void ShowBytes(uint32_t sent, int32_t percent) {
+    HWND dlg = Dialog();
+    if (!dlg) return;
+    wchar_t text[96];
+    _snwprintf(text, 96, L"%ld / %ld Byte\n%ld %%", static_cast<long>(sent), static_cast<long>(length),
+               static_cast<long>(percent));
+    text[95] = L'\0';
+    SetDlgItemTextW(dlg, kIdcProgressBytes, text);
+  }
+
+  void AfterChunk(uint32_t sent) {
+    if (!active) return;
+    int32_t percent = length ? static_cast<int32_t>(static_cast<double>(sent) / length * 100.0) : 0;
+    lastPercent = percent;
+    HWND dlg = Dialog();
+    if (!dlg) return;
+    ShowBytes(sent, percent);
+    SendDlgItemMessageW(dlg, kIdcProgressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  }
+
+  void StartChunk() { dots = kWaitLineDots + 1; }
+
+  // One more dot on the wait line; 1 to 21 dots, then it starts again.
+  void WaitTick() {
+    if (!active || lastPercent == 0) return;
+    if (dots > kWaitLineDots) {
+      dotText[0] = L'\0';
+      dots = 0;
+    }
+    wcscat(dotText, L".");
+    ++dots;
+    HWND dlg = Dialog();
+    if (!dlg) return;
+    wchar_t text[128];
+    _snwprintf(text, 128, kWaitLineFormat[LanguageIndex()], dotText);
+    text[127] = L'\0';
+    SetDlgItemTextW(dlg, kIdcProgressWaitLine, text);
+  }
+
+  void ClearWaitLine() {
+    HWND dlg = Dialog();
+    if (dlg) SetDlgItemTextW(dlg, kIdcProgressWaitLine, L"");
+  }
+};
+
+// One chunk through the network library. Returns true and the bytes handed on
+// in *sent, or false after logging the cause.
+bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uint32_t chunk, Progress& progress,
+                  uint32_t* sent) {
+  const NetLibraryBinding* lib = NetLibrary();
+  *sent = 0;
+  if (!lib || !lib->WritePort) {
+    WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(WritePort))");
+    return false;
+  }
+  int calls = 0;
+  for (;;) {
+    uint32_t written = 0;
+    int ok = lib->WritePort(LqFromHandle(connection->handle), reinterpret_cast<const char*>(position), chunk, &written);
+    if (written > chunk) written = chunk;  // never trust a count beyond what was offered
+    if (ok == 1) {
+      if (chunk != 0 && written == 0) {
+        WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
+        return false;
+      }
+      *sent += written;
+      PumpMessages();
+      return true;
+    }
+    if (written != 0) {
+      position += written;
+      chunk -= written;
+      *sent += written;
+    }
+    if (++calls >= kLanWriteCallLimit) {
+      WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))");
+      return false;
+    }
+    progress.WaitTick();
+    if (chunk != 0 && written == 0) {
+      WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
+      return false;
+    }
+    PumpMessages();
+    if (chunk == 0) return true;  // all handed on, although the call said otherwise
+  }
+}
+
+// One chunk as an overlapped file write. Returns true and the bytes written in
+// *sent, or false after logging the cause; no write is left pending.
+bool SendChunkFile(HANDLE file, const BYTE* position, uint32_t chunk, uint32_t waitUnits, Progress& progress,
+                   uint32_t* sent) {
+  *sent = 0;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!overlapped.hEvent) {
+    DebugLogF("PrinterSendData Err(PRT_ERR_SEND(CreateEvent %lu))", GetLastError());
+    return false;
+  }
+  WriteDebugLog("PrinterSendData WriteFile");
+  bool ok = false;
+  DWORD written = 0;
+  if (WriteFile(file, position, chunk, &written, &overlapped)) {
+    ok = written != 0 || chunk == 0;
+    if (!ok) WriteDebugLog("PrinterSendData Err((WAIT_OBJECT_0)PRT_ERR_SEND)");
+  } else {
+    DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      DebugLogF("PrinterSendData Err(PRT_ERR_SEND(WriteFile(dwResult != ERROR_IO_PENDING))) %lu", error);
+    } else {
+      uint32_t timeouts = 0;
+      bool pending = true;
+      for (;;) {
+        DWORD rc = WaitPumping(overlapped.hEvent, kWriteSliceMs);
+        written = 0;
+        BOOL done = GetOverlappedResult(file, &overlapped, &written, FALSE);
+        if (rc == WAIT_OBJECT_0) {
+          pending = false;
+          progress.ClearWaitLine();
+          if (!done || (chunk != 0 && written == 0)) {
+            DebugLogF("PrinterSendData Err((WAIT_OBJECT_0)PRT_ERR_SEND) %lu", done ? 0 : GetLastError());
+            break;
+          }
+          PumpMessages();
+          DebugLogF("PrinterSendData Success(dwLoop = %ld)", static_cast<long>(timeouts));
+          ok = true;
+          break;
+        }
+        if (rc == WAIT_TIMEOUT) {
+          // A part written so far only shows progress here: the count taken
+          // at completion covers the whole chunk, so nothing is counted twice.
+          ++timeouts;
+          DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(dwLoop = %ld)", static_cast<long>(timeouts));
+          if (timeouts >= waitUnits) {
+            DebugLogF("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= %ld)", static_cast<long>(waitUnits));
+            break;
+          }
+          progress.WaitTick();
+          PumpMessages();
+          continue;
+        }
+        WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(NOT WAIT_TIMEOUT))");
+        break;
+      }
+      if (pending) CancelPending(file, &overlapped);
+    }
+  }
+  CloseHandle(overlapped.hEvent);
+  if (ok) *sent = written > chunk ? chunk : written;
+  return ok;
+}
+
+// Status byte of the parallel port. false when the wait for it failed or
+// outlasted the limit. The query's record lives on the global heap: a query
+// that does not end even after CancelIo keeps it, rather than have the
+// system write into freed memory later.
+bool QueryLptStatus(HANDLE file, BYTE* status) {
+  struct Query {
+    OVERLAPPED overlapped;
+    BYTE status;
+  };
+  *status = 0;
+  Query* query = static_cast<Query*>(GlobalAlloc(GPTR, sizeof(Query)));
+  if (!query) return false;
+  query->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!query->overlapped.hEvent) {
+    GlobalFree(query);
+    return false;
+  }
+  bool ok = true;
+  bool release = true;
+  DWORD returned = 0;
+  if (!g_portIoSeams.deviceIoControl(file, IOCTL_PAR_QUERY_INFORMATION, nullptr, 0, &query->status, 1, &returned,
+                                     &query->overlapped) &&
+      GetLastError() == ERROR_IO_PENDING) {
+    DWORD waited = 0;
+    for (;;) {
+      DWORD rc = WaitPumping(query->overlapped.hEvent, 1000);
+      if (rc == WAIT_FAILED) {
+        ok = false;
+        break;
+      }
+      if (GetOverlappedResult(file, &query->overlapped, &returned, FALSE) || GetLastError() != ERROR_IO_INCOMPLETE) {
+        break;
+      }
+      waited += 1000;
+      if (waited >= g_portIoSeams.lptStatusLimitMs) {
+        DebugLogF("PrinterCheck Err(DeviceIoControl TimeOut %lu ms)", static_cast<unsigned long>(waited));
+        ok = false;
+        break;
+      }
+    }
+    if (!ok) {
+      CancelIo(file);
+      if (WaitForSingleObject(query->overlapped.hEvent, 1000) != WAIT_OBJECT_0) release = false;
+    }
+  }
+  *status = ok ? query->status : 0;
+  if (release) {
+    CloseHandle(query->overlapped.hEvent);
+    GlobalFree(query);
+  }
+  return ok;
+}
+
+int32_t CheckCom(HANDLE file) {
+  for (int i = 0; i < kDsrChecks; ++i) {
+    DWORD errors = 0;
+    COMSTAT status = {};
+    if (!g_portIoSeams.clearCommError(file, &errors, &status)) {
+      DebugLogF("PrinterCheck Err(DSR) %lu", GetLastError());
+      return 0;
+    }
+    if (!status.fDsrHold) {
+      WriteDebugLog("PrinterCheck Success");
+      return 1;
+    }
+    TickWait(10);
+  }
+  WriteDebugLog("PrinterCheck Err(DSR)");
+  return 0;
+}
+
+int32_t CheckLpt(HANDLE file) {
+  BYTE status = 0;
+  if (!QueryLptStatus(file, &status)) return 0;
+  if (status & (PARALLEL_OFF_LINE | PARALLEL_POWER_OFF)) {
+    WriteDebugLog("PrinterCheck DeviceIoControl Err(PARALLEL_POWER_OFF | PARALLEL_OFF_LINE)");
+    return 0;
+  }
+  WriteDebugLog("PrinterCheck Success");
+  return 1;
+}
+
+void LogReceived(const BYTE* buffer, uint32_t length) {
+  if (g_settings.logEnabled != 1) return;
+  WriteDebugLog("PrinterReceiveData Success");
+  char* text = static_cast<char*>(GlobalAlloc(GPTR, kHexDumpTextBytes));
+  if (!text) return;
+  FormatHexDump(buffer, length, text, kHexDumpTextBytes);
+  WriteDebugLog(text);
+  GlobalFree(text);
+}
+
+}  // namespace
+
+HANDLE PortOpen(const PrinterConnection* connection) {
+  char name[256];
+  PortNameAnsi(connection, name, sizeof(name));
+  LogEnter("PortOpen");
+  DebugLogF("Port = %s", name);
+
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (connection->portKind == PORT_LAN) {
+    const NetLibraryBinding* lib = NetLibrary();
+    for (int attempt = 0; attempt < kLanOpenAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
+      if (lib && lib->OpenPort && lib->SetUseICMP) {
+        LqHandle lq = lib->OpenPort(name);
+        if (lq != -1) {
+          if (lib->SetUseICMP(1) != 0) {
+            handle = HandleFromLq(lq);
+            WriteDebugLog("PortOpen Success");
+            break;
+          }
+          WriteDebugLog("PortOpen Err(INVALID_HANDLE_VALUE)");
+          // The library owns a record per open port: give it back.
+          if (lib->ClosePort) lib->ClosePort(lq);
+        }
+      }
+      TickWait(3);
+    }
+  } else {
+    const wchar_t* path = connection->portKind == PORT_COM ? connection->comPath : connection->portName;
+    handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) DebugLogF("PortOpen CreateFile %lu", GetLastError());
+  }
+
+  if (handle == INVALID_HANDLE_VALUE) {
+    WriteDebugLog("PortOpen Err(INVALID_HANDLE_VALUE)");
+    LogLeave("PortOpen");
+    return INVALID_HANDLE_VALUE;
+  }
+  if (connection->portKind != PORT_LAN) WriteDebugLog("PortOpen Success");
+
+  if (g_settings.portKind == PORT_COM && connection->portKind != PORT_LAN) {
+    g_savedComState = {};
+    g_savedComState.DCBlength = sizeof(DCB);
+    g_savedComValid = GetCommState(handle, &g_savedComState) != FALSE;
+    if (!g_savedComValid) {
+      DebugLogF("PortOpen Err(GetCommState %lu)", GetLastError());
+    } else {
+      DCB working = g_savedComState;
+      working.BaudRate = CBR_115200;
+      working.ByteSize = 8;
+      working.Parity = NOPARITY;
+      working.StopBits = ONESTOPBIT;
+      working.fParity = FALSE;
+      if (g_settings.writingMethod == 0 || g_settings.comFlowControl == 0) {
+        working.fOutxDsrFlow = TRUE;
+        working.fOutX = FALSE;
+      } else {
+        working.fOutxDsrFlow = FALSE;
+        working.fOutX = TRUE;
+      }
+      if (!SetCommState(handle, &working)) DebugLogF("PortOpen Err(SetCommState %lu)", GetLastError());
+      TickWait(100);
+    }
+  }
+  LogLeave("PortOpen");
+  return handle;
+}
+
+int32_t PortClose(HANDLE handle) {
+  DebugLogF("PortClose Start");
+  WriteDebugLog(kLogEnter);
+  if (g_settings.portKind == PORT_LAN) {
+    const NetLibraryBinding* lib = NetLibrary();
+    // The library releases the handle whatever the call returns.
+    if (!lib || !lib->ClosePort || lib->ClosePort(LqFromHandle(handle)) != 1) TickWait(300);
+  } else {
+    if (g_settings.portKind == PORT_COM && g_savedComValid) {
+      SetCommState(handle, &g_savedComState);
+      g_savedComValid = false;
+    }
+    if (CloseHandle(handle)) {
+      WriteDebugLog("PortClose Success");
+    } else {
+      DebugLogF("PortClose Err(CloseHandle) %lu", GetLastError());
+    }
+  }
+  TickWait(100);
+  LogLeave("PortClose");
+  return 0;
+}
+
+int32_t PrinterCheck(const PrinterConnection* connection) {
+  LogEnter("PrinterCheck");
+  int32_t ready = 0;
+  switch (connection->portKind) {
+    case PORT_COM:
+      ready = CheckCom(connection->handle);
+      break;
+    case PORT_LPT:
+      ready = CheckLpt(connection->handle);
+      break;
+    case PORT_USB:
+    case PORT_LAN:
+      WriteDebugLog("PrinterCheck Success");
+      ready = 1;
+      break;
+    default:
+      WriteDebugLog("PrinterCheck Err(portKind)");
+      break;
+  }
+  LogLeave("PrinterCheck");
+  return ready;
+}
+
+int32_t PrinterSendData(uint16_t kind, const PrinterConnection* connection, const BYTE* data, uint32_t length) {
+  LogEnter("PrinterSendData");
+  Progress progress{IsProgressKind(kind), length};
+  progress.Begin();
+  if (progress.active) PumpMessages();
+
+  uint32_t waitUnits = length / kBytesPerWaitUnit;
+  if (waitUnits < kMinWriteWaitUnits) waitUnits = kMinWriteWaitUnits;
+  int32_t selected = g_settings.portKind;
+  uint32_t chunkSize = (selected == PORT_USB || selected == PORT_LPT || selected == PORT_LAN) ? kChunkBytesFile
+                                                                                            : kChunkBytesCom;
+
+  int32_t result = 0;
+  if (data == nullptr && length != 0) {
+    WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(no data))");
+    result = PRT_ERR_SEND;
+  } else if (PrinterCheck(connection) != 1) {
+    WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND)");
+    result = PRT_ERR_SEND;
+  } else {
+    uint32_t position = 0;
+    while (position < length) {
+      uint32_t chunk = length - position < chunkSize ? length - position : chunkSize;
+      uint32_t sent = 0;
+      progress.StartChunk();
+      bool ok = connection->portKind == PORT_LAN
+                    ? SendChunkLan(connection, data + position, chunk, progress, &sent)
+                    : SendChunkFile(connection->handle, data + position, chunk, waitUnits, progress, &sent);
+      if (!ok) {
+        result = PRT_ERR_SEND;
+        break;
+      }
+      position += sent;
+      progress.AfterChunk(position);
+      WriteDebugLog("PrinterSendData WriteFile Success");
+      PumpMessages();
+    }
+  }
+  LogLeave("PrinterSendData");
+  return result;
+}
+
+int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, BYTE* buffer, uint32_t* inOutLength) {
+  const uint32_t capacity = *inOutLength;
+  int32_t result = PRT_ERR_NOREPLY;
+  LogEnter("PrinterReceiveData");
+  int passes = 4;
+  uint32_t received = 0;
+  bool done = false;
+
+  while (!done) {
+    TickWait(200);
+    --passes;
+    uint32_t toRead = 0;
+    if (connection->portKind == PORT_LAN) {
+      TickWait(100);
+      const NetLibraryBinding* lib = NetLibrary();
+      int tries = kind == MODE_BFCLEAR ? 1 : kLanRecvTries;
+      uint32_t lastCount = 0;
+      for (int t = 0; t < tries; ++t) {
+        TickWait(30);
+        std::memset(buffer, 0, capacity);
+        WriteDebugLog("PrinterReceiveData lpfnSxRecvPort");
+        int32_t count = 0;
+        int ok = (lib && lib->RecvPort)
+                     ? lib->RecvPort(LqFromHandle(connection->handle), reinterpret_cast<char*>(buffer),
+                                     static_cast<int32_t>(capacity), &count)
+                     : 0;
+        if (count < 0) count = 0;
+        if (static_cast<uint32_t>(count) > capacity) count = static_cast<int32_t>(capacity);
+        lastCount = static_cast<uint32_t>(count);
+        if (ok != 1 || count == 0) continue;
+        if (kind == MODE_BFCLEAR) passes = 3;
+        if (buffer[count - 1] == 0) {
+          result = 0;
+          LogReceived(buffer, lastCount);
+          passes = 0;
+          break;
+        }
+        if (kind == MODE_RESET3) {
+          // A reset reply ends the receive on any data; another try would
+          // clear the buffer and lose it.
+          result = 0;
+          passes = 0;
+          break;
+        }
+      }
+      received = lastCount;
+      if (passes <= 0) done = true;
+      continue;
+    }
+
+    if (connection->portKind == PORT_COM) {
+      TickWait(100);
+      DWORD errors = 0;
+      COMSTAT status = {};
+      if (!g_portIoSeams.clearCommError(connection->handle, &errors, &status)) {
+        result = PRT_ERR_RECEIVE;
+        DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) ClearCommError %lu", GetLastError());
+        passes = 0;
+      } else {
+        toRead = status.cbInQue;
+      }
+    } else if (connection->portKind == PORT_USB || connection->portKind == PORT_LPT) {
+      toRead = capacity - received;
+    } else {
+      received = 0;
+      break;
+    }
+    if (toRead > capacity - received) toRead = capacity - received;
+
+    DWORD lastCounted = 0;
+    if (toRead != 0) {
+      std::memset(buffer + received, 0, capacity - received);
+      OVERLAPPED overlapped = {};
+      overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      WriteDebugLog("PrinterReceiveData ReadFile");
+      DWORD count = 0;
+      if (!overlapped.hEvent) {
+        result = PRT_ERR_RECEIVE;
+        DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) CreateEvent %lu", GetLastError());
+        passes = 0;
+      } else if (ReadFile(connection->handle, buffer + received, toRead, &count, &overlapped)) {
+        received += count;
+        lastCounted = count;
+      } else if (DWORD error = GetLastError(); error != ERROR_IO_PENDING) {
+        result = PRT_ERR_RECEIVE;
+        DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) ReadFile %lu", error);
+      } else {
+        DWORD rc = WaitPumping(overlapped.hEvent, kReadSliceMs);
+        count = 0;
+        BOOL got = GetOverlappedResult(connection->handle, &overlapped, &count, FALSE);
+        if (rc == WAIT_OBJECT_0) {
+          if (got && count != 0) {
+            received += count;
+            lastCounted = count;
+            passes = 3;
+          } else if (kind == MODE_RESET3 && connection->portKind == PORT_USB && received < 3 && capacity >= 3 &&
+                     buffer[0] == 0x3B && buffer[1] == 0x33 && buffer[2] == 0x00) {
+            received = 3;
+            passes = 3;
+          }
+        } else if (rc == WAIT_TIMEOUT) {
+          PumpMessages();
+          count = CancelPending(connection->handle, &overlapped);
+          if (count > toRead) count = toRead;
+          received += count;
+          lastCounted = count;
+          passes = 0;
+        } else {
+          result = PRT_ERR_RECEIVE;
+          WriteDebugLog("PrinterReceiveData Err(PRT_ERR_RECEIVE)");
+          CancelPending(connection->handle, &overlapped);
+          passes = 0;
+        }
+      }
+      if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
+    }
+
+    if (received != 0) {
+      switch (kind) {
+        case MODE_BFCLEAR:
+          if (lastCounted != 0) passes = 3;
+          break;
+        case MODE_RESET3:
+          if (buffer[capacity - 1] == 0) {
+            result = 0;
+            passes = 0;
+          }
+          break;
+        case MODE_READFIX:
+        case MODE_READVARI:
+          if (buffer[received - 1] == 0) {
+            result = 0;
+            passes = 0;
+          }
+          break;
+        default:
+          break;
+      }
+    }
+    if (result == 0) LogReceived(buffer, received);
+    if (passes <= 0) done = true;
+  }
+
+  *inOutLength = received;
+  if (received == 0) WriteDebugLog("PrinterReceiveData NoData");
+  LogLeave("PrinterReceiveData");
+  return result;
+}
