@@ -1,6 +1,9 @@
+#include <winsock2.h>
+
 #include "net_test_support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -155,4 +158,39 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   std::string out;
   for (const std::string& line : lines) out += "  " + line + "\n";
   return out;
+}
+
+std::vector<unsigned char> SimReceivedBulk(const std::string& host) {
+  std::vector<unsigned char> bytes;
+  const char* base = std::getenv("KIT_SIM_BASE");
+  std::string control = std::string(base && *base ? base : "127.0.0.") + "1";
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(19900);
+  addr.sin_addr.s_addr = inet_addr(control.c_str());
+  std::string answer;
+  if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+    DWORD timeout = 30000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    std::string line = host + " received\n";
+    send(s, line.data(), static_cast<int>(line.size()), 0);
+    std::vector<char> piece(65536);
+    for (;;) {
+      int n = recv(s, piece.data(), static_cast<int>(piece.size()), 0);
+      if (n <= 0) break;
+      answer.append(piece.data(), static_cast<size_t>(n));
+      if (answer.back() == '\n') break;
+    }
+  }
+  if (s != INVALID_SOCKET) closesocket(s);
+  WSACleanup();
+  if (answer.compare(0, 3, "OK ") != 0) return bytes;
+  auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (size_t i = 3; i + 1 < answer.size() && answer[i] != '\n'; i += 2) {
+    bytes.push_back(static_cast<unsigned char>(hex(answer[i]) * 16 + hex(answer[i + 1])));
+  }
+  return bytes;
 }

@@ -41,6 +41,10 @@ class MessageBoxAnswerer {
   std::vector<std::wstring> texts_;
 };
 
+// Every byte a simulated LAN printer received on its data port, read over a
+// control connection of its own in large pieces (firmware-sized records).
+std::vector<unsigned char> SimReceivedBulk(const std::string& host);
+
 // True when lines holds expected as a contiguous run.
 bool HasLogRun(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
 // Every line, one per row, for failure messages.
