@@ -117,25 +117,51 @@ void ReleasePort(LqHandle handle, LqContext* record) {
   LqFreeContext(handle);
 }
 
+/// The send lock of one write call. It is taken before a send and kept
+/// while the socket takes piece after piece without blocking, and given up
+/// before every wait and at the end of the call. Every send still runs under
+/// the lock and a close still gets it within one send call (the closing
+/// check comes before each send), but a stream of pieces that the socket
+/// takes at once costs one semaphore round trip instead of one per piece.
+struct SendLockHold {
+  explicit SendLockHold(HANDLE lock) : lock_(lock) {}
+  ~SendLockHold() { Release(); }
+  void Take() {
+    if (held_) return;
+    WaitForSingleObject(lock_, INFINITE);
+    held_ = true;
+  }
+  void Release() {
+    if (!held_) return;
+    ReleaseSemaphore(lock_, 1, nullptr);
+    held_ = false;
+  }
+
+ private:
+  HANDLE lock_;
+  bool held_ = false;
+};
+
 /// Sends one piece of at most kPieceSize bytes. Waits without limit while
 /// the socket would block; fails on a socket error, on a partial send that
 /// comes L or more after the previous progress, or when the port closes.
-bool SendPiece(LqContext* record, const char* data, uint32_t size) {
+bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t size) {
   const uint32_t limit = TimeLimit(record);
   DWORD start = GetTickCount();
   InterlockedExchange(&record->sending, 1);
   bool blockedAfterWait = false;
   for (;;) {
     if (record->closing != 0) {
+      lock.Release();
       InterlockedExchange(&record->sending, 0);
       return false;
     }
-    WaitForSingleObject(record->sendLock, INFINITE);
+    lock.Take();
     int result = send(record->socket, data, static_cast<int>(size), 0);
     int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
-    ReleaseSemaphore(record->sendLock, 1, nullptr);
     if (result == SOCKET_ERROR) {
       if (code != WSAEWOULDBLOCK) {
+        lock.Release();
         InterlockedExchange(&record->sending, 0);
         record->errorValue = code;
         return false;
@@ -149,6 +175,7 @@ bool SendPiece(LqContext* record, const char* data, uint32_t size) {
         return true;
       }
       if (Elapsed(start) >= limit) {
+        lock.Release();
         InterlockedExchange(&record->sending, 0);
         record->errorValue = 0;
         return false;
@@ -159,8 +186,10 @@ bool SendPiece(LqContext* record, const char* data, uint32_t size) {
         start = GetTickCount();
       }
     }
-    // The sending flag stays set through the wait, so a close waits for this
+    // Never wait while holding the lock: a close must get it in time. The
+    // sending flag stays set through the wait, so a close waits for this
     // call to leave before it touches the socket.
+    lock.Release();
     if (blockedAfterWait && result == SOCKET_ERROR) {
       // Writable but still refusing: pause rather than spin.
       Sleep(10);
@@ -189,13 +218,16 @@ int WritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent
   if (!record) return 0;
   record->sentInCall = 0;
   int result = 1;
-  for (uint32_t offset = 0; offset < length;) {
-    uint32_t piece = length - offset < kPieceSize ? length - offset : kPieceSize;
-    if (!SendPiece(record, data + offset, piece)) {
-      result = 0;
-      break;
+  {
+    SendLockHold lock(record->sendLock);
+    for (uint32_t offset = 0; offset < length;) {
+      uint32_t piece = length - offset < kPieceSize ? length - offset : kPieceSize;
+      if (!SendPiece(record, lock, data + offset, piece)) {
+        result = 0;
+        break;
+      }
+      offset += piece;
     }
-    offset += piece;
   }
   *sent = static_cast<uint32_t>(record->sentInCall);
   return result;

@@ -27,15 +27,15 @@ UINT ReplyWaitMs(const LqContext* record) {
 }
 
 /// Connects, asks for the device ID and starts the reply timer. Any failure
-/// ends the exchange with error value 0.
-void OnCreate(HWND window, const CREATESTRUCTA* create) {
+/// ends the exchange with error value 0 and gives false.
+bool OnCreate(HWND window, const CREATESTRUCTA* create) {
   LqContext* record = static_cast<LqContext*>(create->lpCreateParams);
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
   record->socket = socket(AF_INET, SOCK_STREAM, 0);
   if (record->socket == INVALID_SOCKET) {
     record->errorValue = 0;
     DestroyWindow(window);
-    return;
+    return false;
   }
   sockaddr_in destination;
   memset(&destination, 0, sizeof(destination));
@@ -47,15 +47,19 @@ void OnCreate(HWND window, const CREATESTRUCTA* create) {
       WSAGetLastError() != WSAEWOULDBLOCK) {
     record->errorValue = 0;
     DestroyWindow(window);
-    return;
+    return false;
   }
-  if (WSAAsyncSelect(record->socket, window, WM_STATUS_SOCKET, FD_READ) == SOCKET_ERROR) {
+  // FD_CLOSE as well: a printer that closes without a reply raises no FD_READ
+  // on every socket layer, and its end must finish the exchange (length 0)
+  // rather than wait for the timer.
+  if (WSAAsyncSelect(record->socket, window, WM_STATUS_SOCKET, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
     record->errorValue = 0;
     DestroyWindow(window);
-    return;
+    return false;
   }
   send(record->socket, kDeviceIdRequest, static_cast<int>(sizeof(kDeviceIdRequest) - 1), 0);
   SetTimer(window, kReplyTimer, ReplyWaitMs(record), nullptr);
+  return true;
 }
 
 /// Stores the first piece of the reply, at most the caller's capacity.
@@ -98,8 +102,9 @@ void OnDestroy(HWND window) {
 LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      OnCreate(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
-      return 0;
+      // -1 after a failure: CreateWindowEx then reports no window on every
+      // platform, whatever it makes of a window destroyed in its creation.
+      return OnCreate(window, reinterpret_cast<const CREATESTRUCTA*>(lParam)) ? 0 : -1;
     case WM_STATUS_SOCKET:
       OnSocket(window);
       return 0;

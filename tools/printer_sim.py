@@ -17,6 +17,8 @@ Commands:
     reply <command> <hex|->    fixed reply for reset3/readfix/readvari ("-" clears)
     received                   hex of every byte on the data path
     received_cmd               hex of every byte on the command port (9200)
+    received_crc               "OK <count> <crc32 hex>" of the data path, for
+                               transfers too big to move as hex
     count                      number of bytes on the data path
     serial                     the serial number the printer holds now
     wait_count <n> <ms>        waits until n bytes arrived; "OK <count>"
@@ -28,7 +30,13 @@ Faults (set fault NAME, with "set arg N" where it takes a number):
     arg bytes per second), drop (drops the connection after arg bytes),
     dsr (DSR held: recorded only, Wine does not report the line state),
     never_answer (port 9200: accepts and never answers), close_at_once
-    (both TCP ports: accept and close at once).
+    (both TCP ports: accept and close at once), stall (port 9100: stops
+    reading until the fault changes).
+
+"set rcvbuf N" on a LAN printer applies to data-port connections accepted
+from then on (0: the system's size); with fault slow it makes a reader
+whose window stays small. "set devid_size N" makes the device-ID
+reply exactly N bytes (header included), sent in one piece unless split.
 """
 import argparse
 import os
@@ -38,6 +46,7 @@ import sys
 import threading
 import time
 import tty
+import zlib
 
 RESET3 = b"\x1b=\x02RESET3\x1b=\x03"
 VERSION_PRINT = b"\x1b@\x1d(A\x02\x00\x00\x02"
@@ -207,8 +216,6 @@ class PtyEndpoint:
 def serve_tcp(printer, host, port, handler):
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    if port == 9100 and printer.rcvbuf:
-        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, printer.rcvbuf)
     listener.bind((host, port))
     listener.listen(8)
 
@@ -218,6 +225,11 @@ def serve_tcp(printer, host, port, handler):
             if printer.fault == "close_at_once":
                 conn.close()
                 continue
+            if handler is data_port and printer.rcvbuf:
+                # Set on the connection, not the listener: a listener's size
+                # would stay locked for every later test. The advertised
+                # window follows the smaller buffer from here on.
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, printer.rcvbuf)
             threading.Thread(target=handler, args=(printer, conn), daemon=True).start()
 
     threading.Thread(target=loop, daemon=True).start()
@@ -229,6 +241,8 @@ def data_port(printer, conn):
     count = 0
     try:
         while True:
+            while printer.fault == "stall":
+                time.sleep(0.05)
             chunk, pause = printer.read_limit()
             data = conn.recv(chunk)
             if not data:
@@ -298,6 +312,8 @@ def control(printers, line):
                 p.replies[kind] = bytes.fromhex(value)
         elif cmd == "received":
             return "OK " + p.received.hex()
+        elif cmd == "received_crc":
+            return "OK %d %08x" % (len(p.received), zlib.crc32(bytes(p.received)) & 0xFFFFFFFF)
         elif cmd == "received_cmd":
             return "OK " + p.received_cmd.hex()
         elif cmd == "count":

@@ -1,0 +1,227 @@
+// lanquay's data port against the simulated printers on port 9100.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "lanquay_test_lib.h"
+#include "sim_client.h"
+
+namespace {
+
+class LanquayPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_ = SimHost(2);
+    ASSERT_EQ(SimCommand(host_ + " reset"), "OK");
+    SetLqSetting("TIME", 1);
+    SetLqSetting("RETRY", 1);
+    SetLqSetting("OPEN_TIMEOUT", -1);
+  }
+  void TearDown() override { SimCommand(host_ + " reset"); }
+
+  std::string host_;
+};
+
+std::vector<unsigned char> Pattern(size_t size) {
+  std::vector<unsigned char> data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<unsigned char>((i * 7 + i / 251) & 0xFF);
+  return data;
+}
+
+// CRC-32 as zlib computes it, to compare transfers too big to fetch as hex.
+uint32_t Crc32(const unsigned char* data, size_t size) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::string CrcAnswer(const std::vector<unsigned char>& data) {
+  char text[64];
+  snprintf(text, sizeof(text), "OK %u %08x", static_cast<unsigned>(data.size()), Crc32(data.data(), data.size()));
+  return text;
+}
+
+}  // namespace
+
+// Lengths around the 16384-byte piece size: every byte arrives once, in
+// order, and sent equals the length.
+TEST_F(LanquayPort, WritesOfEverySizeArriveWhole) {
+  LanquayLib& lq = Lq();
+  for (uint32_t length : {0u, 1u, 16384u, 16385u, 40000u, 49152u, 1000000u}) {
+    ASSERT_EQ(SimCommand(host_ + " clear"), "OK");
+    LqHandle port = lq.openPort(host_.c_str());
+    ASSERT_NE(port, -1) << "length " << length;
+    std::vector<unsigned char> data = Pattern(length + 1);
+    uint32_t sent = 12345;
+    EXPECT_EQ(lq.writePort(port, reinterpret_cast<const char*>(data.data()), length, &sent), 1) << "length " << length;
+    EXPECT_EQ(sent, length);
+    EXPECT_EQ(lq.getError(port), 0) << "length " << length;
+    EXPECT_EQ(SimCommand(host_ + " wait_count " + std::to_string(length) + " 10000"),
+              "OK " + std::to_string(length));
+    data.resize(length);
+    EXPECT_EQ(SimCommand(host_ + " received_crc"), CrcAnswer(data)) << "length " << length;
+    // The simulator's hex dump is slow for big transfers; one full
+    // comparison of a write of three pieces is enough.
+    if (length == 40000) {
+      EXPECT_TRUE(SimReceived(host_) == data) << "length " << length << ": bytes differ";
+    }
+    EXPECT_EQ(lq.closePort(port), 1);
+  }
+}
+
+TEST_F(LanquayPort, AsyncWriteBehavesLikeWrite) {
+  LanquayLib& lq = Lq();
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  std::vector<unsigned char> data = Pattern(20000);
+  uint32_t sent = 0;
+  EXPECT_EQ(lq.writePortAsync(port, reinterpret_cast<const char*>(data.data()), 20000, &sent), 1);
+  EXPECT_EQ(sent, 20000u);
+  EXPECT_EQ(SimCommand(host_ + " wait_count 20000 10000"), "OK 20000");
+  EXPECT_EQ(SimCommand(host_ + " received_crc"), CrcAnswer(data));
+  EXPECT_EQ(lq.closePort(port), 1);
+}
+
+// A command goes out and its reply comes back through both read calls; an
+// empty socket gives LqRecvPort 0 at once and LqReadPort 1 with 0 after L.
+TEST_F(LanquayPort, ReadsTakeRepliesAndTimeOut) {
+  LanquayLib& lq = Lq();
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  char buffer[512] = {};
+  int32_t received = -1;
+
+  DWORD start = GetTickCount();
+  EXPECT_EQ(lq.recvPort(port, buffer, sizeof(buffer), &received), 0) << "nothing waiting";
+  EXPECT_EQ(lq.getError(port), 0);
+  EXPECT_EQ(received, 0);
+  EXPECT_LT(MsSince(start), 200u);
+
+  start = GetTickCount();
+  EXPECT_EQ(lq.readPort(port, buffer, sizeof(buffer), &received), 1);
+  uint32_t took = MsSince(start);
+  EXPECT_EQ(received, 0);
+  EXPECT_GE(took, 950u) << "L is 1 s";
+  EXPECT_LE(took, 1700u) << "L is 1 s";
+
+  const char readFix[] = "\x1d" "eREADFIX";
+  uint32_t sent = 0;
+  ASSERT_EQ(lq.writePort(port, readFix, 9, &sent), 1);
+  EXPECT_EQ(lq.readPort(port, buffer, sizeof(buffer), &received), 1);
+  ASSERT_GT(received, 2);
+  EXPECT_EQ(buffer[0], '7');
+  EXPECT_EQ(buffer[1], '`');
+
+  ASSERT_EQ(lq.writePort(port, readFix, 9, &sent), 1);
+  int32_t total = 0;
+  for (int i = 0; i < 20 && total == 0; ++i) {
+    Sleep(100);
+    if (lq.recvPort(port, buffer, sizeof(buffer), &received) == 1) total = received;
+  }
+  EXPECT_GT(total, 2) << "LqRecvPort took the second reply";
+  EXPECT_EQ(lq.closePort(port), 1);
+}
+
+TEST_F(LanquayPort, NullBufferOrCountIsRefusedWithErrorZero) {
+  LanquayLib& lq = Lq();
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  char buffer[8];
+  int32_t received = 5;
+  uint32_t sent = 5;
+  EXPECT_EQ(lq.writePort(port, nullptr, 4, &sent), 0);
+  EXPECT_EQ(lq.writePort(port, buffer, 4, nullptr), 0);
+  EXPECT_EQ(lq.readPort(port, nullptr, 8, &received), 0);
+  EXPECT_EQ(lq.readPort(port, buffer, 8, nullptr), 0);
+  EXPECT_EQ(lq.recvPort(port, nullptr, 8, &received), 0);
+  EXPECT_EQ(lq.getError(port), 0);
+  EXPECT_EQ(received, 5);
+  EXPECT_EQ(sent, 5u);
+  EXPECT_EQ(lq.closePort(port), 1);
+}
+
+// The printer accepts and closes at once: reads see the end as 1 with 0.
+TEST_F(LanquayPort, ReadsAfterThePrinterClosedGiveZeroBytes) {
+  LanquayLib& lq = Lq();
+  ASSERT_EQ(SimCommand(host_ + " set fault close_at_once"), "OK");
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  Sleep(200);
+  char buffer[64];
+  int32_t received = -1;
+  DWORD start = GetTickCount();
+  EXPECT_EQ(lq.readPort(port, buffer, sizeof(buffer), &received), 1);
+  EXPECT_EQ(received, 0);
+  EXPECT_LT(MsSince(start), 500u) << "the end of the connection needs no wait";
+  received = -1;
+  EXPECT_EQ(lq.recvPort(port, buffer, sizeof(buffer), &received), 1);
+  EXPECT_EQ(received, 0);
+  // The printer's side is closed already, so the close needs no drain wait.
+  start = GetTickCount();
+  EXPECT_EQ(lq.closePort(port), 1);
+  EXPECT_LT(MsSince(start), 900u);
+}
+
+// A printer that stops reading blocks the write; a close on another thread
+// ends it within about one 100 ms pause, with sent telling how far it got.
+TEST_F(LanquayPort, CloseEndsAWriteBlockedByAStalledPrinter) {
+  LanquayLib& lq = Lq();
+  ASSERT_EQ(SimCommand(host_ + " set rcvbuf 4096"), "OK");
+  ASSERT_EQ(SimCommand(host_ + " set fault stall"), "OK");
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  const uint32_t length = 32 * 1024 * 1024;
+  std::vector<char> data(length, 'x');
+  std::atomic<DWORD> writeEnded{0};
+  int writeResult = -1;
+  uint32_t sent = 0;
+  std::thread writer([&] {
+    writeResult = lq.writePort(port, data.data(), length, &sent);
+    writeEnded = GetTickCount();
+  });
+  Sleep(1500);
+  ASSERT_EQ(writeEnded.load(), 0u) << "the write did not block; sent " << sent;
+  DWORD closeStart = GetTickCount();
+  int closeResult = lq.closePort(port);
+  uint32_t closeTook = MsSince(closeStart);
+  writer.join();
+  uint32_t writeTook = static_cast<uint32_t>(writeEnded.load() - closeStart);
+  EXPECT_EQ(writeResult, 0);
+  EXPECT_LT(sent, length);
+  EXPECT_GT(sent, 0u);
+  EXPECT_LE(writeTook, 250u) << "the write returned " << writeTook << " ms after the close began";
+  EXPECT_EQ(closeResult, 1);
+  // 500 ms pause, then the drain waits up to L (1 s) for a printer that never
+  // closes its side.
+  EXPECT_GE(closeTook, 1400u);
+  EXPECT_LE(closeTook, 2600u);
+}
+
+// A read waiting for data ends with error value -1 when the port closes.
+TEST_F(LanquayPort, CloseEndsAWaitingRead) {
+  LanquayLib& lq = Lq();
+  SetLqSetting("TIME", 5);
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  std::atomic<DWORD> readEnded{0};
+  int readResult = -1;
+  std::thread reader([&] {
+    char buffer[64];
+    int32_t received = 0;
+    readResult = lq.readPort(port, buffer, sizeof(buffer), &received);
+    readEnded = GetTickCount();
+  });
+  Sleep(300);
+  DWORD closeStart = GetTickCount();
+  EXPECT_EQ(lq.closePort(port), 1);
+  reader.join();
+  EXPECT_EQ(readResult, 0);
+  EXPECT_LE(static_cast<uint32_t>(readEnded.load() - closeStart), 250u);
+}

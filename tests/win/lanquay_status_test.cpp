@@ -1,0 +1,144 @@
+// lanquay's status channel: the device-ID exchange on port 9200.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "lanquay_test_lib.h"
+#include "sim_client.h"
+
+namespace {
+
+class LanquayStatus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_ = SimHost(4);
+    ASSERT_EQ(SimCommand(host_ + " reset"), "OK");
+    SetLqSetting("TIME", 1);
+    SetLqSetting("RETRY", 1);
+  }
+  void TearDown() override { SimCommand(host_ + " reset"); }
+
+  std::string host_;
+};
+
+bool QuitPending() {
+  MSG msg;
+  return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
+}
+
+}  // namespace
+
+// Reply size and capacity: the first read takes at most 256 bytes, the
+// caller's capacity cuts it further, and nothing beyond is written.
+TEST_F(LanquayStatus, RepliesAreCutToTheFirstReadAndTheCapacity) {
+  LanquayLib& lq = Lq();
+  struct Case {
+    int replySize;
+    int32_t capacity;
+    uint32_t minLength;
+    uint32_t maxLength;
+  } cases[] = {{300, 512, 5, 256}, {20, 10, 10, 10}, {20, 512, 20, 20}, {200, 200, 200, 200}, {20, 0, 0, 0},
+               {20, -5, 0, 0}};
+  for (const Case& c : cases) {
+    std::string what = "reply " + std::to_string(c.replySize) + " capacity " + std::to_string(c.capacity);
+    ASSERT_EQ(SimCommand(host_ + " set devid_size " + std::to_string(c.replySize)), "OK");
+    LqHandle status = lq.openStatus(host_.c_str());
+    ASSERT_NE(status, -1) << what;
+    char buffer[600];
+    memset(buffer, 0x5A, sizeof(buffer));
+    uint32_t length = 9999;
+    EXPECT_EQ(lq.getDeviceId(status, buffer, c.capacity, &length), 1) << what;
+    EXPECT_EQ(lq.getError(status), 1) << what;
+    EXPECT_GE(length, c.minLength) << what;
+    EXPECT_LE(length, c.maxLength) << what;
+    if (length >= 5) {
+      EXPECT_EQ(std::string(buffer + 4, 1), " ") << what << ": the length header comes first";
+      EXPECT_EQ(std::string(buffer + 5, 4), "MFG:") << what;
+    }
+    size_t stored = length <= sizeof(buffer) ? length : 0;
+    size_t untouched = 0;
+    for (size_t i = stored; i < sizeof(buffer); ++i) untouched += buffer[i] == 0x5A;
+    EXPECT_EQ(untouched, sizeof(buffer) - stored) << what << ": bytes written past the reply";
+    EXPECT_NE(lq.closeStatus(status), 0) << what;
+  }
+  std::string asked = SimCommand(host_ + " received_cmd");
+  EXPECT_NE(asked.find("4745545f4445564943455f494420200a"), std::string::npos) << "the 16-byte request line: " << asked;
+}
+
+// The two export names are one function: same results, same handle.
+TEST_F(LanquayStatus, GetStatusAndGetDeviceIdAgree) {
+  LanquayLib& lq = Lq();
+  EXPECT_EQ(reinterpret_cast<void*>(lq.getStatus), reinterpret_cast<void*>(lq.getDeviceId));
+  LqHandle status = lq.openStatus(host_.c_str());
+  ASSERT_NE(status, -1);
+  char first[512] = {};
+  char second[512] = {};
+  uint32_t firstLength = 0;
+  uint32_t secondLength = 0;
+  EXPECT_EQ(lq.getStatus(status, first, 512, &firstLength), 1);
+  EXPECT_EQ(lq.getDeviceId(status, second, 512, &secondLength), 1) << "a handle serves several exchanges";
+  EXPECT_EQ(firstLength, secondLength);
+  EXPECT_EQ(std::string(first, firstLength), std::string(second, secondLength));
+  EXPECT_NE(lq.closeStatus(status), 0);
+}
+
+// A printer that never answers, one that closes at once and an address
+// where nothing listens; none leaves a quit message for the caller's loop.
+TEST_F(LanquayStatus, SilentClosingAndAbsentPrinters) {
+  LanquayLib& lq = Lq();
+  struct Case {
+    const char* what;
+    const char* fault;
+    int hostIndex;
+    int expected;
+    uint32_t minMs;
+    uint32_t maxMs;
+  } cases[] = {{"never answers", "never_answer", 4, 0, 950, 1800},
+               {"closes at once", "close_at_once", 4, 1, 0, 800},
+               {"nothing listens", "none", 9, 0, 0, 800}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand(host_ + " set fault " + c.fault), "OK");
+    LqHandle status = lq.openStatus(SimHost(c.hostIndex).c_str());
+    ASSERT_NE(status, -1) << c.what;
+    char buffer[64];
+    memset(buffer, 0x5A, sizeof(buffer));
+    uint32_t length = 9999;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(lq.getDeviceId(status, buffer, sizeof(buffer), &length), c.expected) << c.what;
+    uint32_t took = MsSince(start);
+    EXPECT_GE(took, c.minMs) << c.what;
+    EXPECT_LE(took, c.maxMs) << c.what;
+    EXPECT_EQ(lq.getError(status), c.expected) << c.what;
+    if (c.expected == 1) {
+      EXPECT_EQ(length, 0u) << c.what;
+    }
+    EXPECT_FALSE(QuitPending()) << c.what << ": a quit message was left in the caller's queue";
+    EXPECT_NE(lq.closeStatus(status), 0) << c.what;
+  }
+}
+
+// Two handles, even for one printer, are open at once with classes of their
+// own; a failed exchange after a good one does not report the old success.
+TEST_F(LanquayStatus, TwoHandlesOpenAtOnce) {
+  LanquayLib& lq = Lq();
+  LqHandle first = lq.openStatus(host_.c_str());
+  LqHandle second = lq.openStatus(host_.c_str());
+  LqHandle other = lq.openStatus(SimHost(3).c_str());
+  ASSERT_NE(first, -1);
+  ASSERT_NE(second, -1);
+  ASSERT_NE(other, -1);
+  EXPECT_NE(first, second);
+  char buffer[512];
+  uint32_t length = 0;
+  EXPECT_EQ(lq.getDeviceId(second, buffer, 512, &length), 1);
+  EXPECT_EQ(lq.getDeviceId(first, buffer, 512, &length), 1);
+  EXPECT_EQ(lq.getDeviceId(other, buffer, 512, &length), 1);
+  ASSERT_EQ(SimCommand(host_ + " set fault never_answer"), "OK");
+  EXPECT_EQ(lq.getDeviceId(first, buffer, 512, &length), 0);
+  EXPECT_EQ(lq.getError(first), 0);
+  EXPECT_EQ(lq.getDeviceId(first, nullptr, 512, &length), 0) << "no buffer";
+  EXPECT_NE(lq.closeStatus(first), 0);
+  EXPECT_NE(lq.closeStatus(second), 0);
+  EXPECT_NE(lq.closeStatus(other), 0);
+}
