@@ -38,9 +38,15 @@ struct PortIoSeams {
   // How long the LPT status query may stay pending before the printer counts
   // as not ready. A port that never answers must not hang the program.
   DWORD lptStatusLimitMs;
+  // One wait unit of a pending write (kWriteSliceMs); tests shorten it to
+  // reach the wait limit quickly.
+  DWORD writeSliceMs;
 };
 extern PortIoSeams g_portIoSeams;
 constexpr DWORD kLptStatusLimitMs = 10000;
+
+// The seams as the programs use them: the Windows calls and the real limits.
+PortIoSeams DefaultPortIoSeams();
 
 // The port's own serial settings, saved at each COM open and put back at close.
 extern DCB g_savedComState;

@@ -14,7 +14,9 @@
 #include "result_codes.h"
 #include "settings_types.h"
 
-PortIoSeams g_portIoSeams = {ClearCommError, DeviceIoControl, kLptStatusLimitMs};
+PortIoSeams DefaultPortIoSeams() { return {ClearCommError, DeviceIoControl, kLptStatusLimitMs, kWriteSliceMs}; }
+
+PortIoSeams g_portIoSeams = DefaultPortIoSeams();
 DCB g_savedComState = {};
 
 namespace {
@@ -211,7 +213,7 @@ bool SendChunkFile(HANDLE file, const BYTE* position, uint32_t chunk, uint32_t w
       uint32_t timeouts = 0;
       bool pending = true;
       for (;;) {
-        DWORD rc = WaitPumping(overlapped.hEvent, kWriteSliceMs);
+        DWORD rc = WaitPumping(overlapped.hEvent, g_portIoSeams.writeSliceMs);
         written = 0;
         BOOL done = GetOverlappedResult(file, &overlapped, &written, FALSE);
         if (rc == WAIT_OBJECT_0) {

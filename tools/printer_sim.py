@@ -14,12 +14,17 @@ Commands:
     clear                      recorded bytes cleared
     set <key> <value...>       number, version, serial, fault, arg, device_id,
                                devid_size, rcvbuf
+    get <key>                  "OK <value>" of a key that set takes (tests that
+                               stand in for line states Wine cannot report,
+                               such as DSR, read the fault here)
     reply <command> <hex|->    fixed reply for reset3/readfix/readvari ("-" clears)
     received                   hex of every byte on the data path
     received_cmd               hex of every byte on the command port (9200)
     received_crc               "OK <count> <crc32 hex>" of the data path, for
                                transfers too big to move as hex
     count                      number of bytes on the data path
+    received_crc               "OK <count> <crc32 hex>" of the data path (a
+                               quick compare of big blocks)
     serial                     the serial number the printer holds now
     wait_count <n> <ms>        waits until n bytes arrived; "OK <count>"
     connections                data-port connections accepted so far
@@ -304,6 +309,10 @@ def control(printers, line):
                 setattr(p, key, value)
             else:
                 return "ERR unknown key " + key
+        elif cmd == "get":
+            if rest not in ("number", "version", "serial", "fault", "arg", "device_id", "devid_size", "rcvbuf"):
+                return "ERR unknown key " + rest
+            return "OK %s" % getattr(p, rest)
         elif cmd == "reply":
             kind, _, value = rest.partition(" ")
             if value == "-":
@@ -316,6 +325,8 @@ def control(printers, line):
             return "OK %d %08x" % (len(p.received), zlib.crc32(bytes(p.received)) & 0xFFFFFFFF)
         elif cmd == "received_cmd":
             return "OK " + p.received_cmd.hex()
+        elif cmd == "received_crc":
+            return "OK %d %08x" % (len(p.received), zlib.crc32(bytes(p.received)) & 0xFFFFFFFF)
         elif cmd == "count":
             return "OK %d" % len(p.received)
         elif cmd == "serial":

@@ -20,10 +20,10 @@ class ComExchange : public ::testing::Test {
     g_settings.writingMethod = 1;
     g_settings.comFlowControl = 0;
     g_settings.languageIndex = 1;
-    g_portIoSeams = {ClearCommError, DeviceIoControl, kLptStatusLimitMs};
+    g_portIoSeams = DefaultPortIoSeams();
     conn_ = MakeConnection(PORT_COM, kSimComPath, kSimComName);
   }
-  void TearDown() override { g_portIoSeams = {ClearCommError, DeviceIoControl, kLptStatusLimitMs}; }
+  void TearDown() override { g_portIoSeams = DefaultPortIoSeams(); }
 
   int32_t Send(uint16_t kind, const wchar_t* serial = nullptr) {
     CommandBuffer buffer = {};

@@ -132,3 +132,22 @@ inline BYTE* GlobalBlock(const std::vector<unsigned char>& bytes) {
   if (block && !bytes.empty()) memcpy(block, bytes.data(), bytes.size());
   return block;
 }
+
+// CRC-32 (the zlib polynomial) of a block, to compare big blocks with what the
+// simulated printer received without moving them through its control line.
+inline unsigned long Crc32(const std::vector<unsigned char>& bytes) {
+  unsigned long crc = 0xFFFFFFFFul;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320ul & (0ul - (crc & 1ul)));
+  }
+  return crc ^ 0xFFFFFFFFul;
+}
+
+// "OK <count> <crc>" as the simulator's received_crc answers for bytes.
+inline std::string CrcAnswer(const std::vector<unsigned char>& bytes) {
+  char text[64];
+  snprintf(text, sizeof(text), "OK %lu %08lx", static_cast<unsigned long>(bytes.size()), Crc32(bytes));
+  return text;
+}
+

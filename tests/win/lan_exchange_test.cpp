@@ -1,0 +1,257 @@
+// The LAN branches of the exchange through a fake network library bound in
+// slot 1: open attempts, the NUL byte before the drain, partial hand-ons of
+// the write call and its call limit, and the receive's try and NUL rules.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "core/net_binding.h"
+#include "core/port_io.h"
+#include "core/program_state.h"
+#include "core/result_codes.h"
+#include "core/send_printer.h"
+#include "core_test_support.h"
+
+namespace {
+
+constexpr LqHandle kFakeHandle = 0x5A5A;
+
+// What the fake library is told to do and what it saw.
+struct FakeLibrary {
+  int openCalls = 0;
+  int openFailures = 0;       // this many opens return -1 first
+  int icmpResult = 1;         // what SetUseICMP returns
+  int closeCalls = 0;
+  std::vector<LqHandle> closedHandles;
+  std::vector<ULONGLONG> openTimes;
+  std::string host;
+
+  // WritePort: each call hands on at most `handOn` bytes (0 = all) and
+  // returns 1 only when everything offered was taken; `stuck` makes every
+  // call hand on `handOn` bytes and return 0.
+  uint32_t handOn = 0;
+  bool stuck = false;
+  int writeCalls = 0;
+  std::vector<std::string> writes;  // the bytes handed on by each call
+  std::string sent;                 // everything handed on
+
+  // RecvPort: the answers of successive calls once a command (a write of
+  // more than one byte) went out, so the drain before it sees nothing; an
+  // empty queue answers nothing. reportCount overrides the count when
+  // non-negative.
+  std::deque<std::string> replies;
+  bool commandSent = false;
+  int recvCalls = 0;
+  int32_t reportCount = -1;
+};
+FakeLibrary g_lib;
+
+LqHandle WINAPI FakeOpenPort(const char* host) {
+  ++g_lib.openCalls;
+  g_lib.host = host;
+  g_lib.openTimes.push_back(GetTickCount64());
+  if (g_lib.openFailures > 0) {
+    --g_lib.openFailures;
+    return -1;
+  }
+  return kFakeHandle;
+}
+
+int WINAPI FakeSetUseICMP(int32_t) { return g_lib.icmpResult; }
+
+int WINAPI FakeClosePort(LqHandle handle) {
+  ++g_lib.closeCalls;
+  g_lib.closedHandles.push_back(handle);
+  return 1;
+}
+
+int WINAPI FakeWritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
+  ++g_lib.writeCalls;
+  if (handle != kFakeHandle) return 0;
+  uint32_t n = g_lib.handOn && g_lib.handOn < length ? g_lib.handOn : length;
+  g_lib.writes.emplace_back(data, n);
+  g_lib.sent.append(data, n);
+  if (length > 1) g_lib.commandSent = true;
+  *sent = n;
+  return !g_lib.stuck && n == length ? 1 : 0;
+}
+
+int WINAPI FakeRecvPort(LqHandle handle, char* buffer, int32_t size, int32_t* received) {
+  ++g_lib.recvCalls;
+  *received = 0;
+  if (handle != kFakeHandle) return 0;
+  if (!g_lib.commandSent || g_lib.replies.empty()) return 1;
+  std::string reply = g_lib.replies.front();
+  g_lib.replies.pop_front();
+  int32_t n = static_cast<int32_t>(reply.size()) < size ? static_cast<int32_t>(reply.size()) : size;
+  memcpy(buffer, reply.data(), static_cast<size_t>(n));
+  *received = g_lib.reportCount >= 0 ? g_lib.reportCount : n;
+  return 1;
+}
+
+class LanExchange : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_lib = FakeLibrary();
+    g_netLibraries[kNetSlotSx] = {};
+    g_netLibraries[kNetSlotLanquay] = {};
+    NetLibraryBinding& b = g_netLibraries[kNetSlotLanquay];
+    b.OpenPort = FakeOpenPort;
+    b.SetUseICMP = FakeSetUseICMP;
+    b.ClosePort = FakeClosePort;
+    b.WritePort = FakeWritePort;
+    b.RecvPort = FakeRecvPort;
+    g_program.netSlot = kNetSlotLanquay;
+    g_program.progressDialog = nullptr;
+    g_settings.languageIndex = 1;
+    conn_ = MakeConnection(PORT_LAN, L"", L"127.0.0.2");
+  }
+  void TearDown() override {
+    g_netLibraries[kNetSlotLanquay] = {};
+    g_settings.portKind = PORT_USB;
+  }
+
+  int32_t Send(uint16_t kind, const wchar_t* serial = nullptr) {
+    CommandBuffer buffer = {};
+    return SendPrinter(kind, &conn_, serial, &buffer);
+  }
+
+  PrinterConnection conn_;
+};
+
+const std::string kReadFixReply = std::string("7`Firmware Number  ABC-123\r\nFirmware Version  01.23  A\r\n", 55) +
+                                  std::string(1, '\0');
+
+TEST_F(LanExchange, OpenMakesThreeAttemptsThenReportsPortOpenError) {
+  g_lib.openFailures = 5;
+  EXPECT_EQ(Send(MODE_VERSION_PRINT), PRT_ERR_OPEN);
+  EXPECT_EQ(g_lib.openCalls, 3);
+  EXPECT_EQ(g_lib.host, "127.0.0.2");
+  ASSERT_EQ(g_lib.openTimes.size(), 3u);
+  EXPECT_GE(g_lib.openTimes[2] - g_lib.openTimes[0], 6u) << "3 ms between attempts";
+  EXPECT_EQ(g_lib.writeCalls, 0);
+
+  // The third attempt succeeds.
+  g_lib = FakeLibrary();
+  g_lib.openFailures = 2;
+  EXPECT_EQ(Send(MODE_VERSION_PRINT), 0);
+  EXPECT_EQ(g_lib.openCalls, 3);
+  EXPECT_EQ(g_lib.closedHandles, std::vector<LqHandle>{kFakeHandle});
+
+  // Opens that the ICMP switch refuses fail too; each opened port goes back.
+  g_lib = FakeLibrary();
+  g_lib.icmpResult = 0;
+  EXPECT_EQ(Send(MODE_VERSION_PRINT), PRT_ERR_OPEN);
+  EXPECT_EQ(g_lib.openCalls, 3);
+  EXPECT_EQ(g_lib.closeCalls, 3);
+
+  // An empty slot is a port that does not open, not a crash.
+  g_netLibraries[kNetSlotLanquay] = {};
+  EXPECT_EQ(Send(MODE_READFIX), PRT_ERR_OPEN);
+}
+
+TEST_F(LanExchange, NulByteGoesBeforeTheDrainForReplyKindsOnly) {
+  struct Case {
+    uint16_t kind;
+    const wchar_t* serial;
+    std::string first;
+    std::string reply;
+  } cases[] = {
+      {MODE_RESET3, nullptr, std::string(1, '\0'), std::string(";3\0", 3)},
+      {MODE_READFIX, nullptr, std::string(1, '\0'), kReadFixReply},
+      {MODE_READVARI, nullptr, std::string(1, '\0'), std::string("7aSN42\r\0", 8)},
+      {MODE_VERSION_PRINT, nullptr, std::string("\x1b@", 2), ""},
+      {MODE_SERIALNO_SET, L"AB", std::string("\x1dg", 2), ""},
+  };
+  for (const Case& c : cases) {
+    g_lib = FakeLibrary();
+    if (!c.reply.empty()) g_lib.replies = {c.reply};
+    EXPECT_EQ(Send(c.kind, c.serial), 0) << "kind " << c.kind;
+    ASSERT_FALSE(g_lib.writes.empty()) << "kind " << c.kind;
+    EXPECT_EQ(g_lib.writes[0].substr(0, c.first.size()), c.first) << "kind " << c.kind;
+    bool awaits = c.kind == MODE_RESET3 || c.kind == MODE_READFIX || c.kind == MODE_READVARI;
+    EXPECT_EQ(g_lib.writes.size(), awaits ? 2u : 1u) << "kind " << c.kind;
+  }
+  EXPECT_STREQ(SerialNumberText, L"SN42");
+}
+
+TEST_F(LanExchange, PartialHandOnsAreContinuedAndBounded) {
+  std::vector<unsigned char> bytes = FirmwareBytes(150000, 4);
+  LogCapture log(L"kit_lan_write");
+
+  // The library takes 7,000 bytes a call: every byte arrives once, in order.
+  g_lib.handOn = 7000;
+  CommandBuffer buffer = {static_cast<uint32_t>(bytes.size()), GlobalBlock(bytes)};
+  EXPECT_EQ(SendPrinter(MODE_FWSEND, &conn_, nullptr, &buffer), 0);
+  EXPECT_TRUE(g_lib.sent == std::string(bytes.begin(), bytes.end())) << "sent " << g_lib.sent.size();
+  EXPECT_EQ(log.Count("PrinterSendData WriteFile Success"), 3) << "65,536-byte chunks";
+  ASSERT_NE(buffer.data, nullptr) << "kind 14 keeps the block";
+
+  // A library that keeps taking a little but never says done: ten calls.
+  g_lib = FakeLibrary();
+  g_lib.handOn = 100;
+  g_lib.stuck = true;
+  log.Clear();
+  EXPECT_EQ(SendPrinter(MODE_FWSEND_LAST, &conn_, nullptr, &buffer), PRT_ERR_SEND);
+  EXPECT_EQ(g_lib.writeCalls, 10);
+  EXPECT_EQ(g_lib.sent.size(), 1000u);
+  EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))"), 1);
+  EXPECT_EQ(buffer.data, nullptr) << "kind 15 frees the block";
+}
+
+TEST_F(LanExchange, WriteThatHandsOnNothingFailsAtOnce) {
+  // The write reports not done with nothing written: no second call.
+  struct Local {
+    static int WINAPI Refuse(LqHandle, const char*, uint32_t, uint32_t* sent) {
+      ++g_lib.writeCalls;
+      *sent = 0;
+      return 0;
+    }
+  };
+  g_netLibraries[kNetSlotLanquay].WritePort = Local::Refuse;
+  EXPECT_EQ(Send(MODE_VERSION_PRINT), PRT_ERR_SEND);
+  EXPECT_EQ(g_lib.writeCalls, 1);
+}
+
+TEST_F(LanExchange, ReceiveTriesUntilTheLastByteIsNul) {
+  // Three answers without their NUL, then the whole reply.
+  g_lib.replies = {"7`Firm", "7`Firmware", "7`Firmware Number", kReadFixReply};
+  FirmwareVersionText[0] = 0;
+  EXPECT_EQ(Send(MODE_READFIX), 0);
+  EXPECT_STREQ(FirmwareVersionText, L"ABC-123 01.23 A");
+  EXPECT_EQ(g_lib.recvCalls, 4 + 4) << "four drain passes, then four tries";
+
+  // Never a NUL: ten tries in each of four passes per attempt, three attempts.
+  g_lib = FakeLibrary();
+  for (int i = 0; i < 200; ++i) g_lib.replies.push_back("7`x");
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(Send(MODE_READVARI), PRT_ERR_NOREPLY);
+  printf("READVARI without NUL on LAN: %llu ms, %d receive calls\n",
+         static_cast<unsigned long long>(GetTickCount64() - start), g_lib.recvCalls);
+  EXPECT_EQ(g_lib.recvCalls, 4 + 3 * 4 * 10);
+}
+
+TEST_F(LanExchange, ResetReplyEndsTheReceiveOnAnyData) {
+  g_lib.replies = {std::string(";3\1", 3), std::string(";3\1", 3), std::string(";3\1", 3)};
+  LogCapture log(L"kit_lan_reset");
+  EXPECT_EQ(Send(MODE_RESET3), PRT_ERR_DATA);
+  EXPECT_EQ(log.Count("CommandWait Err(PRT_ERR_DATA)"), 3);
+  EXPECT_EQ(g_lib.recvCalls, 4 + 3);
+
+  g_lib = FakeLibrary();
+  g_lib.replies = {std::string(";3\0", 3)};
+  EXPECT_EQ(Send(MODE_RESET3), 0);
+}
+
+TEST_F(LanExchange, CountBeyondTheBufferIsNotTrusted) {
+  // A library that claims more than the buffer holds.
+  g_lib.replies = {std::string(";3\0", 3)};
+  g_lib.reportCount = 100000;
+  EXPECT_EQ(Send(MODE_RESET3), 0);
+}
+
+}  // namespace

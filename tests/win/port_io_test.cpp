@@ -1,0 +1,404 @@
+// Port I/O against the simulated COM printer: chunking per port kind, the
+// readiness checks behind their seams, wait limits, faults of the printer,
+// progress controls and the debug log lines.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <winioctl.h>
+#include <ntddpar.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/port_io.h"
+#include "core/program_state.h"
+#include "core/result_codes.h"
+#include "core/send_printer.h"
+#include "core_test_support.h"
+#include "sim_client.h"
+
+namespace {
+
+// Stand-ins for the device queries that Wine cannot answer.
+struct FakeDevice {
+  bool dsrFromPrinter = true;
+  bool clearCommFails = false;
+  int clearCommCalls = 0;
+  enum LptMode { kAtOnce, kLater, kNever, kFails } lptMode = kAtOnce;
+  BYTE lptStatus = 0;
+  int lptCalls = 0;
+  std::thread completer;
+};
+FakeDevice g_fake;
+
+BOOL WINAPI FakeClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {
+  ++g_fake.clearCommCalls;
+  if (g_fake.clearCommFails) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  BOOL ok = ClearCommError(file, errors, status);
+  // The line state comes from the simulated printer's "dsr" fault.
+  if (ok && g_fake.dsrFromPrinter && SimCommand("com get fault") == "OK dsr") status->fDsrHold = 1;
+  return ok;
+}
+
+BOOL WINAPI FakeDeviceIoControl(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD returned,
+                                LPOVERLAPPED overlapped) {
+  ++g_fake.lptCalls;
+  if (code != IOCTL_PAR_QUERY_INFORMATION || outSize != 1 || !overlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  BYTE* status = static_cast<BYTE*>(out);
+  switch (g_fake.lptMode) {
+    case FakeDevice::kAtOnce:
+      *status = g_fake.lptStatus;
+      *returned = 1;
+      return TRUE;
+    case FakeDevice::kLater:
+      overlapped->Internal = STATUS_PENDING;
+      g_fake.completer = std::thread([=] {
+        Sleep(1500);
+        *status = g_fake.lptStatus;
+        overlapped->InternalHigh = 1;
+        overlapped->Internal = 0;
+        SetEvent(overlapped->hEvent);
+      });
+      SetLastError(ERROR_IO_PENDING);
+      return FALSE;
+    case FakeDevice::kNever:
+      overlapped->Internal = STATUS_PENDING;
+      SetLastError(ERROR_IO_PENDING);
+      return FALSE;
+    case FakeDevice::kFails:
+      SetLastError(ERROR_NOT_SUPPORTED);
+      return FALSE;
+  }
+  return FALSE;
+}
+
+class PortIo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(SimCommand("com reset"), "OK");
+    g_fake.dsrFromPrinter = true;
+    g_fake.clearCommFails = false;
+    g_fake.clearCommCalls = 0;
+    g_fake.lptMode = FakeDevice::kAtOnce;
+    g_fake.lptStatus = 0;
+    g_fake.lptCalls = 0;
+    g_portIoSeams = DefaultPortIoSeams();
+    g_portIoSeams.clearCommError = FakeClearCommError;
+    g_portIoSeams.deviceIoControl = FakeDeviceIoControl;
+    g_settings.writingMethod = 1;
+    g_settings.comFlowControl = 0;
+    g_settings.languageIndex = 1;
+    g_program.progressDialog = nullptr;
+  }
+  void TearDown() override {
+    if (g_fake.completer.joinable()) g_fake.completer.join();
+    g_portIoSeams = DefaultPortIoSeams();
+    g_program.progressDialog = nullptr;
+  }
+
+  // Sends a firmware block over COM5 opened as the given port kind.
+  int32_t SendBlock(int32_t portKind, const std::vector<unsigned char>& bytes, uint16_t kind = MODE_FWSEND_LAST) {
+    const wchar_t* name = portKind == PORT_COM ? kSimComName : kSimComPath;
+    PrinterConnection conn = MakeConnection(portKind, kSimComPath, name);
+    CommandBuffer buffer = {static_cast<uint32_t>(bytes.size()), GlobalBlock(bytes)};
+    int32_t r = SendPrinter(kind, &conn, nullptr, &buffer);
+    if (buffer.data) GlobalFree(buffer.data);
+    return r;
+  }
+};
+
+TEST_F(PortIo, ChunkSizeFollowsTheSelectedPortKind) {
+  LogCapture log(L"kit_port_chunks");
+  std::vector<unsigned char> bytes = FirmwareBytes(100000);
+  struct Case {
+    int32_t portKind;
+    int chunks;
+  } cases[] = {{PORT_COM, 13}, {PORT_USB, 2}, {PORT_LPT, 2}};
+  for (const Case& c : cases) {
+    log.Clear();
+    ASSERT_EQ(SimCommand("com clear"), "OK");
+    EXPECT_EQ(SendBlock(c.portKind, bytes), 0) << "port kind " << c.portKind;
+    EXPECT_EQ(log.Count("PrinterSendData WriteFile Success"), c.chunks) << "port kind " << c.portKind;
+    EXPECT_EQ(SimCommand("com count"), "OK 100000") << "port kind " << c.portKind;
+  }
+  EXPECT_EQ(g_fake.lptCalls, 1);
+}
+
+TEST_F(PortIo, FirmwareBlockOfMegabytesArrivesByteForByte) {
+  std::vector<unsigned char> bytes = FirmwareBytes(2300000, 7);
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(SendBlock(PORT_COM, bytes), 0);
+  printf("2,300,000 bytes over COM5 in %llu ms\n", static_cast<unsigned long long>(GetTickCount64() - start));
+  EXPECT_EQ(SimCommand("com wait_count 2300000 5000"), "OK 2300000");
+  EXPECT_EQ(SimCommand("com received_crc"), CrcAnswer(bytes)) << "the printer received other bytes than were sent";
+  // The control line moves only some kilobytes in reasonable time: the
+  // byte-for-byte compare covers a block of that size.
+  std::vector<unsigned char> small = FirmwareBytes(10000, 8);
+  ASSERT_EQ(SimCommand("com clear"), "OK");
+  EXPECT_EQ(SendBlock(PORT_COM, small), 0);
+  std::vector<unsigned char> got = SimReceived("com");
+  ASSERT_EQ(got.size(), small.size());
+  EXPECT_TRUE(got == small) << "the printer received other bytes than were sent";
+}
+
+TEST_F(PortIo, ZeroLengthChecksThePrinterAndWritesNothing) {
+  LogCapture log(L"kit_port_zero");
+  PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
+  conn.handle = PortOpen(&conn);
+  ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+  BYTE byte = 0x41;
+  EXPECT_EQ(PrinterSendData(MODE_FWSEND_LAST, &conn, &byte, 0), 0);
+  EXPECT_EQ(log.Count("PrinterCheck Success"), 1);
+  EXPECT_EQ(log.Count("PrinterSendData WriteFile"), 0);
+  PortClose(conn.handle);
+  EXPECT_EQ(SimCommand("com count"), "OK 0");
+}
+
+TEST_F(PortIo, ReadinessChecksBehindTheirSeams) {
+  LogCapture log(L"kit_port_ready");
+  std::vector<unsigned char> bytes = FirmwareBytes(1000);
+
+  // DSR held: about two seconds of checks, then not ready, nothing sent.
+  ASSERT_EQ(SimCommand("com set fault dsr"), "OK");
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(SendBlock(PORT_COM, bytes), PRT_ERR_SEND);
+  ULONGLONG took = GetTickCount64() - start;
+  EXPECT_GE(took, 2000u);
+  EXPECT_LT(took, 6000u);
+  EXPECT_GE(g_fake.clearCommCalls, 200);
+  EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND)"), 1);
+  EXPECT_EQ(SimCommand("com count"), "OK 0");
+  ASSERT_EQ(SimCommand("com set fault none"), "OK");
+
+  // The status query itself failing is not ready at once.
+  g_fake.clearCommFails = true;
+  EXPECT_EQ(SendBlock(PORT_COM, bytes), PRT_ERR_SEND);
+  g_fake.clearCommFails = false;
+
+  // Parallel port status bits.
+  struct Case {
+    FakeDevice::LptMode mode;
+    BYTE status;
+    int32_t result;
+  } cases[] = {
+      {FakeDevice::kAtOnce, 0x00, 0},
+      {FakeDevice::kAtOnce, 0x40, 0},  // busy alone is ready
+      {FakeDevice::kAtOnce, PARALLEL_OFF_LINE, PRT_ERR_SEND},
+      {FakeDevice::kAtOnce, PARALLEL_POWER_OFF, PRT_ERR_SEND},
+      {FakeDevice::kAtOnce, 0x58, PRT_ERR_SEND},
+      {FakeDevice::kLater, 0x00, 0},
+      {FakeDevice::kLater, PARALLEL_POWER_OFF, PRT_ERR_SEND},
+      {FakeDevice::kFails, 0x10, 0},  // status byte stays 0
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand("com clear"), "OK");
+    g_fake.lptMode = c.mode;
+    g_fake.lptStatus = c.status;
+    EXPECT_EQ(SendBlock(PORT_LPT, bytes), c.result) << "mode " << c.mode << " status " << int(c.status);
+    EXPECT_EQ(SimCommand("com count"), c.result == 0 ? "OK 1000" : "OK 0") << "mode " << c.mode;
+    if (g_fake.completer.joinable()) g_fake.completer.join();
+  }
+
+  // A query that never ends is bounded.
+  g_portIoSeams.lptStatusLimitMs = 2000;
+  g_fake.lptMode = FakeDevice::kNever;
+  start = GetTickCount64();
+  EXPECT_EQ(SendBlock(PORT_LPT, bytes), PRT_ERR_SEND);
+  took = GetTickCount64() - start;
+  EXPECT_GE(took, 2000u);
+  EXPECT_LT(took, 8000u);
+}
+
+TEST_F(PortIo, ReceiveOnComEmptyQueueAndFailingStatus) {
+  PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
+  conn.handle = PortOpen(&conn);
+  ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+  BYTE buffer[64];
+  uint32_t length = sizeof(buffer);
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(PrinterReceiveData(MODE_READFIX, &conn, buffer, &length), PRT_ERR_NOREPLY);
+  ULONGLONG took = GetTickCount64() - start;
+  EXPECT_EQ(length, 0u);
+  EXPECT_GE(took, 1200u) << "four passes of 300 ms";
+  EXPECT_LT(took, 3000u);
+
+  g_fake.clearCommFails = true;
+  length = sizeof(buffer);
+  EXPECT_EQ(PrinterReceiveData(MODE_READFIX, &conn, buffer, &length), PRT_ERR_RECEIVE);
+  EXPECT_EQ(length, 0u);
+  g_fake.clearCommFails = false;
+  PortClose(conn.handle);
+}
+
+TEST_F(PortIo, PrinterFaultsWhileSending) {
+  LogCapture log(L"kit_port_faults");
+
+  // A slow printer still takes everything.
+  ASSERT_EQ(SimCommand("com set fault slow"), "OK");
+  ASSERT_EQ(SimCommand("com set arg 20000"), "OK");
+  std::vector<unsigned char> bytes = FirmwareBytes(40000, 3);
+  EXPECT_EQ(SendBlock(PORT_COM, bytes), 0);
+  // The last chunk may still sit in the terminal's buffer.
+  EXPECT_EQ(SimCommand("com wait_count 40000 5000"), "OK 40000");
+  EXPECT_EQ(SimCommand("com received_crc"), CrcAnswer(bytes));
+
+  // A printer that stops taking data: the wait limit ends the send. With
+  // the wait unit shortened, 40 units for a small block, 50 for 5,000,000.
+  g_portIoSeams.writeSliceMs = 50;
+  ASSERT_EQ(SimCommand("com set arg 100"), "OK");
+  struct Case {
+    size_t length;
+    const char* line;
+  } cases[] = {{300000, "PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 40)"},
+               {5000000, "PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 50)"}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand("com clear"), "OK");
+    log.Clear();
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(SendBlock(PORT_USB, FirmwareBytes(c.length, 5)), PRT_ERR_SEND) << c.length;
+    EXPECT_LT(GetTickCount64() - start, 30000u) << c.length;
+    EXPECT_EQ(log.Count(c.line), 1) << c.length << "\n" << log.Text().substr(0, 3000);
+  }
+  g_portIoSeams.writeSliceMs = kWriteSliceMs;
+  ASSERT_EQ(SimCommand("com reset"), "OK");
+  Sleep(500);  // let the printer swallow what the stopped sends left behind
+}
+
+TEST_F(PortIo, CablePulledWhileSending) {
+  ASSERT_EQ(SimCommand("com set fault drop"), "OK");
+  ASSERT_EQ(SimCommand("com set arg 20000"), "OK");
+  ASSERT_EQ(SimCommand("com clear"), "OK");
+  EXPECT_EQ(SendBlock(PORT_COM, FirmwareBytes(200000, 9)), PRT_ERR_SEND);
+  EXPECT_EQ(SimCommand("com count"), "OK 20000");
+  ASSERT_EQ(SimCommand("com reset"), "OK");
+  Sleep(300);
+}
+
+TEST_F(PortIo, ProgressControlsFollowTheSend) {
+  INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  HWND dialog = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(dialog, nullptr);
+  auto child = [&](const wchar_t* cls, int id) {
+    return CreateWindowExW(0, cls, L"", WS_CHILD, 0, 0, 10, 10, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           nullptr, nullptr);
+  };
+  child(L"STATIC", kIdcProgressIcon);
+  child(L"STATIC", kIdcProgressMessage);
+  child(L"STATIC", kIdcProgressBytes);
+  child(PROGRESS_CLASSW, kIdcProgressBar);
+  child(L"STATIC", kIdcProgressWaitLine);
+  SetDlgItemTextW(dialog, kIdcProgressWaitLine, L"old");
+  g_program.progressDialog = dialog;
+
+  EXPECT_EQ(SendBlock(PORT_COM, FirmwareBytes(50000)), 0);
+  wchar_t text[512];
+  GetDlgItemTextW(dialog, kIdcProgressBytes, text, 512);
+  EXPECT_STREQ(text, L"50000 / 50000 Byte\n100 %");
+  GetDlgItemTextW(dialog, kIdcProgressMessage, text, 512);
+  EXPECT_EQ(wcsncmp(text, L"Sending the firmware data to the printer...\nPlease wait.", 56), 0) << text;
+  EXPECT_EQ(SendDlgItemMessageW(dialog, kIdcProgressBar, PBM_GETPOS, 0, 0), 100);
+  EXPECT_EQ(SendDlgItemMessageW(dialog, kIdcProgressBar, PBM_GETRANGE, FALSE, 0), 100);
+
+  // Commands do not touch the progress controls.
+  SetDlgItemTextW(dialog, kIdcProgressBytes, L"untouched");
+  PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
+  CommandBuffer buffer = {};
+  EXPECT_EQ(SendPrinter(MODE_VERSION_PRINT, &conn, nullptr, &buffer), 0);
+  GetDlgItemTextW(dialog, kIdcProgressBytes, text, 512);
+  EXPECT_STREQ(text, L"untouched");
+
+  g_program.progressDialog = nullptr;
+  DestroyWindow(dialog);
+}
+
+// A read on a device path stays pending until the printer answers: the
+// receive waits in 5,000 ms slices asleep, and the read it gives up is
+// cancelled before its buffer goes.
+TEST_F(PortIo, PendingReadTimesOutAsleep) {
+  ASSERT_EQ(SimCommand("com set fault silent"), "OK");
+  PrinterConnection conn = MakeConnection(PORT_USB, kSimComPath, kSimComPath);
+  conn.handle = PortOpen(&conn);
+  ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+  BYTE buffer[128];
+  uint32_t length = sizeof(buffer);
+  double cpu = ProcessCpuMs();
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(PrinterReceiveData(MODE_READFIX, &conn, buffer, &length), PRT_ERR_NOREPLY);
+  double wall = static_cast<double>(GetTickCount64() - start);
+  cpu = ProcessCpuMs() - cpu;
+  printf("pending read timed out: wall %.0f ms, CPU %.1f ms (%.1f%%)\n", wall, cpu, 100.0 * cpu / wall);
+  EXPECT_EQ(length, 0u);
+  EXPECT_GE(wall, 5000.0);
+  EXPECT_LT(cpu, 0.25 * wall);
+
+  // A reply shorter than the read still arrives once the read is given up.
+  ASSERT_EQ(SimCommand("com set fault none"), "OK");
+  const BYTE readFix[] = {0x1D, 0x65, 'R', 'E', 'A', 'D', 'F', 'I', 'X'};
+  DWORD written = 0;
+  OVERLAPPED ov = {};
+  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!WriteFile(conn.handle, readFix, sizeof(readFix), &written, &ov)) GetOverlappedResult(conn.handle, &ov, &written, TRUE);
+  CloseHandle(ov.hEvent);
+  length = sizeof(buffer);
+  int32_t r = PrinterReceiveData(MODE_READFIX, &conn, buffer, &length);
+  EXPECT_EQ(r, 0) << "the reply read before the cancel was lost";
+  EXPECT_EQ(length, 76u);
+  PortClose(conn.handle);
+}
+
+// Lines of one successful fixed-settings read, in order.
+TEST_F(PortIo, DebugLogLinesOfOneExchange) {
+  LogCapture log(L"kit_port_log");
+  PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
+  CommandBuffer buffer = {};
+  ASSERT_EQ(SendPrinter(MODE_READFIX, &conn, nullptr, &buffer), 0);
+
+  std::string text = log.Text();
+  // Every line starts with "[hh:mm:ss:mmm] ".
+  size_t pos = 0;
+  int lines = 0;
+  while (pos < text.size()) {
+    ASSERT_GE(text.size() - pos, 15u);
+    EXPECT_TRUE(text[pos] == '[' && text[pos + 3] == ':' && text[pos + 6] == ':' && text[pos + 9] == ':' &&
+                text[pos + 13] == ']' && text[pos + 14] == ' ')
+        << text.substr(pos, 40);
+    pos = text.find("\r\n[", pos);
+    pos = pos == std::string::npos ? text.size() : pos + 2;
+    ++lines;
+  }
+  EXPECT_GT(lines, 40);
+
+  const char* expected[] = {
+      ">>>>>>>>>>>>>>>>>", "SendPrinter Start", ">>>>>>>>>>>>>>>>>", "PortOpen Start", "Port = COM5",
+      "PortOpen Success", "PortOpen End", "<<<<<<<<<<<<<<<<<", "SendPrinter (MODE_READFIX Command Set)",
+      "SendPrinter (MODE_BFCLEAR Command Receive)", ">>>>>>>>>>>>>>>>>", "PrinterReceiveData Start",
+      "PrinterReceiveData NoData", "PrinterReceiveData End", "<<<<<<<<<<<<<<<<<", "SendPrinter (Command Send)",
+      ">>>>>>>>>>>>>>>>>", "PrinterSendData Start", ">>>>>>>>>>>>>>>>>", "PrinterCheck Start", "PrinterCheck Success",
+      "PrinterCheck End", "<<<<<<<<<<<<<<<<<", "PrinterSendData WriteFile", "PrinterSendData WriteFile Success",
+      "PrinterSendData End", "<<<<<<<<<<<<<<<<<", ">>>>>>>>>>>>>>>>>", "CommandWait Start", "CommandWait MODE_READFIX",
+      ">>>>>>>>>>>>>>>>>", "PrinterReceiveData Start", "PrinterReceiveData ReadFile", "PrinterReceiveData Success",
+      "ReceiveData = 76 Byte", "***********************************************",
+      "PrinterReceiveData End", "<<<<<<<<<<<<<<<<<", "CommandWait Success", "CommandWait End", "<<<<<<<<<<<<<<<<<",
+      "PortClose Start", ">>>>>>>>>>>>>>>>>", "PortClose Success", "PortClose End", "<<<<<<<<<<<<<<<<<",
+      "SendPrinter End", "<<<<<<<<<<<<<<<<<"};
+  std::vector<std::string> got = log.Lines();
+  size_t at = 0;
+  for (const char* line : expected) {
+    size_t found = at;
+    while (found < got.size() && got[found] != line) ++found;
+    ASSERT_LT(found, got.size()) << "missing in order: \"" << line << "\" after line " << at << "\n" << text;
+    at = found + 1;
+  }
+  // The dump's first line: the reply's first 16 bytes and their characters.
+  EXPECT_NE(text.find("37,60,46,69,72,6d,77,61,72,65,20,4e,75,6d,62,65     7`Firmware Numbe\r"), std::string::npos);
+}
+
+}  // namespace
