@@ -11,10 +11,12 @@ void LoadSettings();
 // executable's path (no trailing backslash).
 void LoadSettingsFrom(const wchar_t* programFolder);
 
-// Romsmith only: writes the current selections and the LAN printer list back.
+// Romsmith only: writes the current selections and the LAN printer list back;
+// does nothing before LoadSettings has named the file.
 // When the main window exists, the file name and port names are taken from
 // its boxes.
 void SaveSettings();
 
-// Frees the model table and the LAN printer list.
+// Frees the model table and the LAN printer list (whoever allocated the
+// list) and clears their pointers; nobody frees them again.
 void FreeSettings();

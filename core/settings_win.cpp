@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -350,6 +351,9 @@ void CurrentText(int controlId, const wchar_t* loaded, wchar_t* out) {
 }  // namespace
 
 void SaveSettings() {
+  // Without a loaded path the profile calls would fall back to the system's
+  // own profile file.
+  if (g_settings.settingsPath[0] == L'\0') return;
   WriteDebugLog(kLogEnter);
   WriteDebugLog("SaveSettings Start");
   static const wchar_t* const kMethods[] = {L"PowerOn", L"Online"};

@@ -59,8 +59,9 @@ void MessageBoxDriver::Run() {
   seen_.icon = scan.icon;
   seen_.owner = GetWindow(box, GW_OWNER);
   if (const char* dir = getenv("KIT_SCREENSHOT_DIR")) {
+    static LONG sequence = 0;
     wchar_t path[MAX_PATH];
-    swprintf(path, MAX_PATH, L"%hs\\message_box.bmp", dir);
+    swprintf(path, MAX_PATH, L"%hs\\message_box_%ld.bmp", dir, static_cast<long>(InterlockedIncrement(&sequence)));
     SaveWindowPicture(box, path);
   }
   HWND button = GetDlgItem(box, answer_);

@@ -160,6 +160,19 @@ TEST_F(SettingsTest, TagsmithBesideTheProgramIsNoticed) {
   EXPECT_EQ(std::wstring(g_settings.tagsmithPath), folder_ + L"\\Tagsmith.exe");
 }
 
+TEST_F(SettingsTest, TagsmithCreatesTheFileButLooksForNoTagsmith) {
+  WriteBytes(folder_ + L"\\Tagsmith.exe", "MZ", 2);
+  g_settings.tagsmithPresent = 0;
+  g_settings.tagsmithPath[0] = L'\0';
+  g_program.kind = ProgramKind::Tagsmith;
+  Load();
+  g_program.kind = ProgramKind::Romsmith;
+  EXPECT_EQ(g_settings.tagsmithPresent, 0);
+  EXPECT_STREQ(g_settings.tagsmithPath, L"");
+  EXPECT_EQ(ReadBytes(ini_).substr(0, 2), "\xFF\xFE");
+  ExpectDefaults(L"None");
+}
+
 struct ValueCase {
   const wchar_t* file;
   int method, language, portKind, comIndex;
