@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/command_kinds.h"
+#include "core/firmware_file.h"
 #include "core/net_binding.h"
 #include "core/net_library.h"
 #include "core/printer_connection.h"
@@ -159,6 +160,50 @@ TEST_F(NetLanExchange, FirmwareToThreePrinters) {
     EXPECT_EQ(CountLines(log, "PrinterSendData End"), 3u) << kSlotNames[slot];
     EXPECT_EQ(CountLines(log, "PrinterSendData WriteFile Success"), 3u * ((kBytes + 65535) / 65536))
         << kSlotNames[slot] << "\n" << JoinLines(log);
+  }
+}
+
+// The whole road of one firmware file: read into FirmwareData, then written
+// through lanquay to three printers, each of which receives the file whole.
+TEST_F(NetLanExchange, OneFirmwareFileToThreeLanPrinters) {
+  const uint32_t kBytes = 600000;
+  std::vector<unsigned char> file(kBytes);
+  for (uint32_t i = 0; i < kBytes; ++i) file[i] = static_cast<unsigned char>((i % 253) ^ (i >> 9));
+  const std::wstring path = folder_.path() + L"\\firmware.hex";
+  FILE* out = _wfopen(path.c_str(), L"wb");
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(fwrite(file.data(), 1, kBytes, out), kBytes);
+  fclose(out);
+
+  g_settings.writingMethod = 0;  // rewrite all area: a .hex file
+  g_program.netSlot = kNetSlotLanquay;
+  ASSERT_EQ(PrepareFirmware(path.c_str(), nullptr, &FirmwareData), PRT_SUCCESS);
+  ASSERT_EQ(FirmwareData.length, kBytes);
+  folder_.TakeLog();
+
+  const uint16_t kinds[3] = {MODE_FWSEND, MODE_FWSEND, MODE_FWSEND_LAST};
+  for (int p = 0; p < 3; ++p) {
+    PrinterConnection connection = LanConnection(SimHost(2 + p));
+    EXPECT_EQ(SendPrinter(kinds[p], &connection, nullptr, &FirmwareData), PRT_SUCCESS) << SimHost(2 + p);
+    EXPECT_EQ(FirmwareData.data == nullptr, p == 2) << "after printer " << p;
+    std::vector<std::string> log = folder_.TakeLog();
+    EXPECT_TRUE(HasLogRun(log, {">>>>>>>>>>>>>>>>>", "SendPrinter Start", ">>>>>>>>>>>>>>>>>", "PortOpen Start",
+                                "Port = " + SimHost(2 + p), "PortOpen Success", "PortOpen End",
+                                "<<<<<<<<<<<<<<<<<", "SendPrinter (Command Send)", ">>>>>>>>>>>>>>>>>",
+                                "PrinterSendData Start"}))
+        << JoinLines(log);
+    EXPECT_EQ(CountLines(log, "PrinterSendData WriteFile Success"), (kBytes + 65535) / 65536) << JoinLines(log);
+    EXPECT_TRUE(HasLogRun(log, {"PrinterSendData End", "<<<<<<<<<<<<<<<<<", "PortClose Start"})) << JoinLines(log);
+    EXPECT_TRUE(HasLogRun(log, {"PortClose End", "<<<<<<<<<<<<<<<<<", "SendPrinter End", "<<<<<<<<<<<<<<<<<"}))
+        << JoinLines(log);
+  }
+  if (FirmwareData.data) GlobalFree(FirmwareData.data);
+  FirmwareData = {0, nullptr};
+
+  for (int n = 2; n <= 4; ++n) {
+    EXPECT_EQ(SimCommand(SimHost(n) + " wait_count " + std::to_string(kBytes) + " 10000"), "OK " + std::to_string(kBytes));
+    std::vector<unsigned char> got = SimReceivedBulk(SimHost(n));
+    EXPECT_TRUE(got == file) << SimHost(n) << ": got " << got.size() << " bytes, expected " << kBytes;
   }
 }
 
