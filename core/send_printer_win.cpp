@@ -143,6 +143,7 @@ int32_t CommandWait(uint16_t kind, const PrinterConnection* connection) {
   WriteDebugLog("CommandWait Start");
   BYTE reply[kReplyBufferBytes] = {};
   int32_t result = 0;
+  bool wrongReply = false;
   TickWait(kReplyDelayMs);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     TickWait(kAttemptDelayMs);
@@ -158,7 +159,11 @@ int32_t CommandWait(uint16_t kind, const PrinterConnection* connection) {
       result = 0;
     }
     if (final) break;
+    if (result == PRT_ERR_DATA) wrongReply = true;
   }
+  // A printer that answered wrongly and then fell silent reports the wrong
+  // answer, not a missing one: the reply it gave is the better diagnosis.
+  if (wrongReply && (result == PRT_ERR_NOREPLY || result == PRT_ERR_RECEIVE)) result = PRT_ERR_DATA;
   WriteDebugLog("CommandWait End");
   WriteDebugLog(kLogLeave);
   return result;
