@@ -233,6 +233,16 @@ int WritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent
   return result;
 }
 
+/// One recv under the receive lock; the socket error is taken before the
+/// semaphore call can change it.
+int LockedRecv(LqContext* record, char* buffer, int32_t size, int* code) {
+  WaitForSingleObject(record->receiveLock, INFINITE);
+  int result = recv(record->socket, buffer, size, 0);
+  *code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+  ReleaseSemaphore(record->receiveLock, 1, nullptr);
+  return result;
+}
+
 }  // namespace
 
 /// Opens a connected, non-blocking data port to host (dotted text or name).
@@ -293,10 +303,8 @@ extern "C" int WINAPI LqReadPort(LqHandle handle, char* buffer, int32_t size, in
       InterlockedExchange(&record->receiving, 0);
       return 0;
     }
-    WaitForSingleObject(record->receiveLock, INFINITE);
-    int result = recv(record->socket, buffer, size, 0);
-    int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
-    ReleaseSemaphore(record->receiveLock, 1, nullptr);
+    int code = 0;
+    int result = LockedRecv(record, buffer, size, &code);
     if (result != SOCKET_ERROR) {
       InterlockedExchange(&record->receiving, 0);
       record->errorValue = 0;
@@ -328,10 +336,8 @@ extern "C" int WINAPI LqRecvPort(LqHandle handle, char* buffer, int32_t size, in
     InterlockedExchange(&record->receiving, 0);
     return 0;
   }
-  WaitForSingleObject(record->receiveLock, INFINITE);
-  int result = recv(record->socket, buffer, size, 0);
-  int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
-  ReleaseSemaphore(record->receiveLock, 1, nullptr);
+  int code = 0;
+  int result = LockedRecv(record, buffer, size, &code);
   InterlockedExchange(&record->receiving, 0);
   if (result == SOCKET_ERROR) {
     record->errorValue = code == WSAEWOULDBLOCK ? 0 : code;
