@@ -162,30 +162,32 @@ void TablesFromListing(const SettingsListing& listing) {
   }
 }
 
+// A key whose value must be one of a fixed list (any case): a match sets the
+// index and the loaded text; anything else leaves the defaults already set.
+template <size_t N>
+void ReadListKey(const wchar_t* section, const wchar_t* key, const wchar_t* const* list, int count, int32_t* index,
+                 wchar_t (&loaded)[N]) {
+  wchar_t text[kSettingTextChars];
+  if (!ReadKey(section, key, text)) return;
+  int found = LookupNoCase(text, list, count);
+  if (found >= 0) {
+    *index = found;
+    SetText(loaded, text);
+  }
+}
+
 void ReadSingleKeys() {
   wchar_t text[kSettingTextChars];
 
   static const wchar_t* const kMethods[] = {L"PowerOn", L"Online"};
   g_settings.writingMethod = 0;
   SetText(g_settings.fileType, kMethods[0]);
-  if (ReadKey(L"File", L"Type", text)) {
-    int index = LookupNoCase(text, kMethods, 2);
-    if (index >= 0) {
-      g_settings.writingMethod = index;
-      SetText(g_settings.fileType, text);
-    }
-  }
+  ReadListKey(L"File", L"Type", kMethods, 2, &g_settings.writingMethod, g_settings.fileType);
 
   static const wchar_t* const kLanguages[] = {L"Japan", L"English"};
   g_settings.languageIndex = 1;
   SetText(g_settings.country, kLanguages[1]);
-  if (ReadKey(L"Language", L"Country", text)) {
-    int index = LookupNoCase(text, kLanguages, 2);
-    if (index >= 0) {
-      g_settings.languageIndex = index;
-      SetText(g_settings.country, text);
-    }
-  }
+  ReadListKey(L"Language", L"Country", kLanguages, 2, &g_settings.languageIndex, g_settings.country);
   const wchar_t* none = NoneWord(g_settings.languageIndex);
 
   SetText(g_settings.fileName, L"");
@@ -194,13 +196,7 @@ void ReadSingleKeys() {
   static const wchar_t* const kKinds[] = {L"USB", L"COM", L"LPT", L"LAN"};
   g_settings.portKind = 0;
   SetText(g_settings.portConnected, none);
-  if (ReadKey(L"Port", L"Connected", text)) {
-    int index = LookupNoCase(text, kKinds, 4);
-    if (index >= 0) {
-      g_settings.portKind = index;
-      SetText(g_settings.portConnected, text);
-    }
-  }
+  ReadListKey(L"Port", L"Connected", kKinds, 4, &g_settings.portKind, g_settings.portConnected);
 
   SetText(g_settings.portUsb, none);
   if (ReadKey(L"Port", L"PortUSB", text) && text[0] != L'\0') SetText(g_settings.portUsb, text);
@@ -220,13 +216,7 @@ void ReadSingleKeys() {
   static const wchar_t* const kLpts[] = {L"LPT1", L"LPT2", L"LPT3", L"LPT4"};
   g_settings.lptIndex = 0;
   SetText(g_settings.portLpt, kLpts[0]);
-  if (ReadKey(L"Port", L"PortLPT", text)) {
-    int index = LookupNoCase(text, kLpts, 4);
-    if (index >= 0) {
-      g_settings.lptIndex = index;
-      SetText(g_settings.portLpt, text);
-    }
-  }
+  ReadListKey(L"Port", L"PortLPT", kLpts, 4, &g_settings.lptIndex, g_settings.portLpt);
 
   SetText(g_settings.portLan, L"Port001");
   if (ReadKey(L"Port", L"PortLAN", text) && IsValidPortLan(text)) SetText(g_settings.portLan, text);
