@@ -1,0 +1,65 @@
+// The pieces of a program's life that Romsmith and Tagsmith share: the
+// start-up order around the main window, the one-instance rule, the message
+// loop, the keyboard hook that lets Enter press the progress dialog's OK
+// button, focus routing, the version label text and the busy state.
+// Compiled once into the static library `program_frame` that both link.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// What differs between the two programs; everything else of the start-up
+// and shutdown order is the same code.
+struct ProgramFrameSpec {
+  ProgramKind kind;
+  const wchar_t* mutexName;  // "Romsmith_Mutex" / "Tagsmith_Mutex"
+  const wchar_t* exeName;    // version resource source: "Romsmith.exe" / "Tagsmith.exe"
+  const wchar_t* title;      // own window title, used to find the running copy
+  bool messageOnSecondStart; // Romsmith shows message 15, Tagsmith nothing
+  // Creates and shows the main window; false ends the program (exit code 0).
+  bool (*createMainWindow)(int showCommand);
+  // Runs after the main window exists, before the hook and the loop
+  // (Romsmith's automatic mode). May be null.
+  void (*afterCreate)(const wchar_t* commandLine, int interactive);
+  // Runs after the loop and the library unload: the hand-over to the other
+  // program (close Tagsmith / bring Romsmith forward). May be null.
+  void (*afterShutdown)();
+};
+
+// Program-wide frame state, one instance per program.
+struct FrameState {
+  int32_t busy;            // 1 idle, 0 while an operation runs
+  int32_t interactive;     // the show command, 0 in a run started with a command line
+  HHOOK hook;
+  DWORD mainThreadId;
+  HWND rememberedFocus;    // control that had the focus at deactivation
+  wchar_t versionText[64]; // "Ver. %s", empty when the file has no version resource
+};
+extern FrameState g_frame;
+
+// wWinMain's body for both programs: settings, log switch, version text,
+// spooler snapshot, mutex, network libraries, [Ports] defaults, window,
+// hook, loop, shutdown. Returns the process exit code.
+int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
+
+// Gives `control` the focus and tells the dialog, so the default button follows.
+void SetDlgFocus(HWND dialog, HWND control);
+
+void SetKeyHook();
+void ReleaseKeyHook();
+LRESULT CALLBACK KeyboardHookProc(int code, WPARAM virtualKey, LPARAM keyFlags);
+
+// Fills g_frame.versionText from `exeName` in the program folder. 0 or -8.
+int32_t LoadVersionText(const wchar_t* exeName);
+
+// Wait cursor, busy flag 0, window disabled; and back.
+void BeginBusy(HWND window);
+void EndBusy(HWND window);
+
+// Shared handling of WM_ACTIVATE / SC_MINIMIZE (remember the focused
+// control), WM_SETFOCUS (give it back) and WM_SETCURSOR while busy. Each
+// returns true when the message was handled.
+void RememberFocus(HWND dialog);
+void RestoreFocus(HWND dialog);
+bool HandleBusyCursor(HWND window, LPARAM lParam);
