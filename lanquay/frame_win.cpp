@@ -46,8 +46,11 @@ extern "C" int WINAPI LqCleanup(void) { return WSACleanup() == 0 ? 1 : 0; }
 
 /// The handle's error value; 0 for handle 0 and for any handle not open.
 extern "C" int WINAPI LqGetError(LqHandle handle) {
-  LqContext* record = LqLookup(handle);
-  return record ? record->errorValue : 0;
+  LqContext* record = LqAcquire(handle);
+  if (!record) return 0;
+  const int value = record->errorValue;
+  LqRelease(record);
+  return value;
 }
 
 /// Reads the time-outs again at every open, so a registry change applies to
@@ -66,6 +69,17 @@ void LqReadSettings(LqContext* record, bool withOpenTimeout) {
   }
 }
 
+uint32_t LqLimitMs(int64_t seconds, int64_t rounds) {
+  constexpr int64_t kMaxMs = 0x7FFFFFFF;
+  if (seconds <= 0 || rounds <= 0) return 0;
+  // Each factor alone above the cap already gives the cap; below it the
+  // product stays within 64 bits.
+  if (seconds > kMaxMs || rounds > kMaxMs) return static_cast<uint32_t>(kMaxMs);
+  const int64_t ms = seconds * rounds;
+  if (ms > kMaxMs / 1000) return static_cast<uint32_t>(kMaxMs);
+  return static_cast<uint32_t>(ms * 1000);
+}
+
 /// Copies the host text; longer text than the field holds is refused rather
 /// than cut, so a truncated name never reaches the wrong printer.
 bool LqSetHost(LqContext* record, const char* host) {
@@ -77,24 +91,32 @@ bool LqSetHost(LqContext* record, const char* host) {
   return true;
 }
 
-/// Creates the hidden window and runs the thread's messages until the
-/// window's WM_DESTROY posts the quit message.
+/// Creates the hidden window and runs the thread's messages until that
+/// window is gone. The exchange windows post no quit message of their own: a
+/// thread has a single quit flag, so a quit of the exchange's would overwrite
+/// (or be mistaken for) the caller's. Any quit seen here is therefore the
+/// caller's: it ends the exchange (its window destroyed, so nothing writes
+/// after the call returns) and is posted again with its exit code for the
+/// caller's own loop. Nested exchanges (a caller's window starting one while
+/// another waits) each end only with their own window.
 bool LqRunHiddenWindow(const char* className, DWORD extraStyle, void* createParam) {
   HWND window = CreateWindowExA(0, className, "", WS_OVERLAPPEDWINDOW | extraStyle, 0, 0, 320, 24, nullptr, nullptr,
                                 g_lq.instance, createParam);
-  if (!window) {
-    // A window destroyed inside its own WM_CREATE has already posted the
-    // quit message; left in the queue it would end the caller's own loop.
-    MSG quit;
-    PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-    return false;
-  }
+  // A window destroyed during its own creation may still be reported.
+  if (!window || !IsWindow(window)) return false;
   ShowWindow(window, SW_HIDE);
   MSG msg;
-  // GetMessage gives -1 on failure; that must end the wait too.
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+  while (IsWindow(window)) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+      continue;
+    }
+    // The caller's quit (0) or a failing queue (-1): end the exchange now.
+    DestroyWindow(window);
+    if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+    return false;
   }
   return true;
 }

@@ -32,6 +32,7 @@ LqHandle LqAllocContext(LqContext** record) {
   LqContext* fresh = static_cast<LqContext*>(LocalAlloc(LPTR, sizeof(LqContext)));
   if (!fresh) return -1;
   fresh->socket = INVALID_SOCKET;
+  fresh->users = 1;  // the table's own reference
   LqHandle handle = -1;
   AcquireSRWLockExclusive(&g_handles.lock);
   for (LqHandle tries = 0; tries < kSlots; ++tries) {
@@ -64,8 +65,27 @@ LqContext* LqLookup(LqHandle handle) {
   return record;
 }
 
-void LqFreeContext(LqHandle handle) {
-  if (handle <= 0) return;
+LqContext* LqAcquire(LqHandle handle) {
+  if (handle <= 0) return nullptr;
+  LqContext* record = nullptr;
+  // Shared is enough: only LqDetach removes a record, and it takes the lock
+  // exclusively, so a record found here still holds the table's reference.
+  AcquireSRWLockShared(&g_handles.lock);
+  const HandleSlot& slot = g_handles.slots[SlotIndex(handle)];
+  if (slot.handle == handle) {
+    record = slot.record;
+    InterlockedIncrement(&record->users);
+  }
+  ReleaseSRWLockShared(&g_handles.lock);
+  return record;
+}
+
+void LqRelease(LqContext* record) {
+  if (record && InterlockedDecrement(&record->users) == 0) LocalFree(record);
+}
+
+LqContext* LqDetach(LqHandle handle) {
+  if (handle <= 0) return nullptr;
   LqContext* record = nullptr;
   AcquireSRWLockExclusive(&g_handles.lock);
   HandleSlot& slot = g_handles.slots[SlotIndex(handle)];
@@ -75,5 +95,7 @@ void LqFreeContext(LqHandle handle) {
     slot.record = nullptr;
   }
   ReleaseSRWLockExclusive(&g_handles.lock);
-  if (record) LocalFree(record);
+  return record;
 }
+
+void LqFreeContext(LqHandle handle) { LqRelease(LqDetach(handle)); }

@@ -27,9 +27,8 @@ struct LqContext {
   uint32_t openWaits;     // data port: "OPEN_TIMEOUT"
   HANDLE sendLock;        // data port: semaphore 1/1 around each send
   HANDLE receiveLock;     // data port: semaphore 1/1 around each receive
-  volatile LONG closing;  // data port: nonzero while LqClosePort runs
-  volatile LONG receiving;
-  volatile LONG sending;
+  volatile LONG closing;  // data port: nonzero once LqClosePort has begun
+  volatile LONG users;    // the handle table's reference plus one per call inside
 };
 
 // Process-wide state, one copy per loaded library; plain values, no locks.
@@ -47,14 +46,30 @@ extern LqProcessState g_lq;
 // handle and the record, or -1 (and null) when no memory or no slot is left.
 LqHandle LqAllocContext(LqContext** record);
 // The record of a live handle; null for 0, -1, an unknown or a closed handle.
+// Only for calls that run on the thread which alone uses the handle; calls
+// that other threads may close under them use LqAcquire.
 LqContext* LqLookup(LqHandle handle);
-// Releases the handle and frees its record (its socket and semaphores are the
-// caller's to close first).
+// Like LqLookup, but the record stays allocated until the matching LqRelease,
+// whatever close runs meanwhile on another thread.
+LqContext* LqAcquire(LqHandle handle);
+void LqRelease(LqContext* record);
+// Begins a close: the handle stops resolving at once and the caller receives
+// the table's reference (to give back with LqRelease once its socket and
+// semaphores are closed). Null when the handle is not live, so a second close
+// of one handle fails cleanly.
+LqContext* LqDetach(LqHandle handle);
+// Releases the handle; the record is freed as soon as no call is inside it
+// (its socket and semaphores are the caller's to close first).
 void LqFreeContext(LqHandle handle);
 
 // Reads "TIME" and "RETRY" (and "OPEN_TIMEOUT" when asked) from
 // HKCU\Software\NWD_QUAYDLL into g_lq and the record, defaults applied.
 void LqReadSettings(LqContext* record, bool withOpenTimeout);
+
+// seconds x rounds x 1000 milliseconds, computed wide and kept within
+// 0..0x7FFFFFFF: odd registry or caller values can neither overflow a tick
+// difference nor exceed what SetTimer and the socket time-outs accept.
+uint32_t LqLimitMs(int64_t seconds, int64_t rounds);
 
 // Copies host text into the record; false for null or longer than 35 characters.
 bool LqSetHost(LqContext* record, const char* host);
@@ -62,8 +77,9 @@ bool LqSetHost(LqContext* record, const char* host);
 // The hidden-window exchange: creates a window of the registered class
 // (overlapped-window style plus extraStyle, 0,0, 320 x 24, the library's
 // instance, createParam as creation parameter), hides it and runs
-// GetMessage/DispatchMessage with no window filter until the quit message.
-// Returns false when the window could not be created. A quit message posted
-// by a window destroyed during its own creation is taken here, never left for
-// the caller's message loop.
+// GetMessage/DispatchMessage with no window filter until that window is gone.
+// The window procedures post no quit message. Returns true when the window
+// ended the exchange itself; false when it could not be created or when the
+// caller's quit message ended the exchange (the window is then destroyed and
+// the quit posted again with its exit code).
 bool LqRunHiddenWindow(const char* className, DWORD extraStyle, void* createParam);

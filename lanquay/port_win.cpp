@@ -16,14 +16,8 @@ constexpr int kDrainBufferSize = 256;
 constexpr int kShutdownSend = 1;
 constexpr int kShutdownBoth = 2;
 
-/// L = time step x rounds seconds in milliseconds; kept within the range of
-/// an unsigned tick difference so odd registry values cannot overflow it.
-uint32_t TimeLimit(const LqContext* record) {
-  int64_t limit = static_cast<int64_t>(record->timeStep) * record->rounds * 1000;
-  if (limit < 0) return 0;
-  if (limit > 0xFFFFFFFFLL) return 0xFFFFFFFFu;
-  return static_cast<uint32_t>(limit);
-}
+/// L = time step x rounds seconds in milliseconds.
+uint32_t TimeLimit(const LqContext* record) { return LqLimitMs(record->timeStep, record->rounds); }
 
 /// Milliseconds since start; unsigned, so the tick counter's wrap is harmless.
 uint32_t Elapsed(DWORD start) { return static_cast<uint32_t>(GetTickCount() - start); }
@@ -106,15 +100,14 @@ bool ResolveHost(const char* host, sockaddr_in* destination) {
   return true;
 }
 
-/// Releases what a port record holds and the record itself.
-void ReleasePort(LqHandle handle, LqContext* record) {
+/// Closes what a port record holds; the record itself is the caller's.
+void ClosePortResources(LqContext* record) {
   if (record->socket != INVALID_SOCKET) closesocket(record->socket);
   record->socket = INVALID_SOCKET;
   if (record->sendLock) CloseHandle(record->sendLock);
   if (record->receiveLock) CloseHandle(record->receiveLock);
   record->sendLock = nullptr;
   record->receiveLock = nullptr;
-  LqFreeContext(handle);
 }
 
 /// The send lock of one write call. It is taken before a send and kept
@@ -148,12 +141,10 @@ struct SendLockHold {
 bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t size) {
   const uint32_t limit = TimeLimit(record);
   DWORD start = GetTickCount();
-  InterlockedExchange(&record->sending, 1);
   bool blockedAfterWait = false;
   for (;;) {
     if (record->closing != 0) {
       lock.Release();
-      InterlockedExchange(&record->sending, 0);
       return false;
     }
     lock.Take();
@@ -162,22 +153,19 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
     if (result == SOCKET_ERROR) {
       if (code != WSAEWOULDBLOCK) {
         lock.Release();
-        InterlockedExchange(&record->sending, 0);
-        record->errorValue = code;
+          record->errorValue = code;
         return false;
       }
     } else {
       uint32_t taken = static_cast<uint32_t>(result);
       record->sentInCall += taken;
       if (taken >= size) {
-        InterlockedExchange(&record->sending, 0);
-        record->errorValue = 0;
+          record->errorValue = 0;
         return true;
       }
       if (Elapsed(start) >= limit) {
         lock.Release();
-        InterlockedExchange(&record->sending, 0);
-        record->errorValue = 0;
+          record->errorValue = 0;
         return false;
       }
       if (taken > 0) {
@@ -187,8 +175,8 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
       }
     }
     // Never wait while holding the lock: a close must get it in time. The
-    // sending flag stays set through the wait, so a close waits for this
-    // call to leave before it touches the socket.
+    // call's reference keeps the record and socket alive through the wait,
+    // and a close waits for this call to leave before it touches the socket.
     lock.Release();
     if (blockedAfterWait && result == SOCKET_ERROR) {
       // Writable but still refusing: pause rather than spin.
@@ -198,24 +186,26 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
   }
 }
 
-/// Shared checks of the four transfer calls: a live handle, a buffer and a
-/// count pointer. Returns the record, or null when the call is to return 0.
-template <typename Count>
-LqContext* BeginTransfer(LqHandle handle, const void* buffer, Count* count) {
-  LqContext* record = LqLookup(handle);
-  if (!record) return nullptr;
+/// Shared checks of the transfer calls: a live handle, a buffer and a count
+/// pointer. Runs the transfer with a reference on the record, so a close on
+/// another thread can neither free it nor close its socket under the call.
+template <typename Count, typename Transfer>
+int RunTransfer(LqHandle handle, const void* buffer, Count* count, Transfer transfer) {
+  LqContext* record = LqAcquire(handle);
+  if (!record) return 0;
+  int result = 0;
   if (!buffer || !count) {
     record->errorValue = 0;
-    return nullptr;
+  } else {
+    *count = 0;
+    result = transfer(record);
   }
-  *count = 0;
-  return record;
+  LqRelease(record);
+  return result;
 }
 
 /// Write shared by both write exports.
-int WritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
-  LqContext* record = BeginTransfer(handle, data, sent);
-  if (!record) return 0;
+int WritePort(LqContext* record, const char* data, uint32_t length, uint32_t* sent) {
   record->sentInCall = 0;
   int result = 1;
   {
@@ -258,7 +248,8 @@ extern "C" LqHandle WINAPI LqOpenPort(const char* host) {
   sockaddr_in destination;
   if (!record->sendLock || !record->receiveLock || !LqSetHost(record, host) ||
       !ResolveHost(record->host, &destination) || record->rounds <= 0) {
-    ReleasePort(handle, record);
+    ClosePortResources(record);
+    LqFreeContext(handle);
     return -1;
   }
   for (int32_t attempt = 0; attempt < record->rounds; ++attempt) {
@@ -275,91 +266,83 @@ extern "C" LqHandle WINAPI LqOpenPort(const char* host) {
     if (record->errorValue != WSAEADDRINUSE) break;
     Sleep(kAddressInUsePauseMs);
   }
-  ReleasePort(handle, record);
+  ClosePortResources(record);
+  LqFreeContext(handle);
   return -1;
 }
 
 /// Sends length bytes in pieces; sent tells how far it got, also on failure.
 extern "C" int WINAPI LqWritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
-  return WritePort(handle, data, length, sent);
+  return RunTransfer(handle, data, sent, [&](LqContext* record) { return WritePort(record, data, length, sent); });
 }
 
 /// Same behaviour as LqWritePort.
 extern "C" int WINAPI LqWritePort_Async(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
-  return WritePort(handle, data, length, sent);
+  return LqWritePort(handle, data, length, sent);
 }
 
 /// Waits up to L for data; 1 with 0 bytes when none came or the printer
 /// closed, 0 on a socket error or while the port closes (error value -1).
 extern "C" int WINAPI LqReadPort(LqHandle handle, char* buffer, int32_t size, int32_t* received) {
-  LqContext* record = BeginTransfer(handle, buffer, received);
-  if (!record) return 0;
-  const uint32_t limit = TimeLimit(record);
-  DWORD start = GetTickCount();
-  InterlockedExchange(&record->receiving, 1);
-  for (;;) {
-    if (record->closing != 0) {
-      record->errorValue = -1;
-      InterlockedExchange(&record->receiving, 0);
-      return 0;
+  return RunTransfer(handle, buffer, received, [&](LqContext* record) {
+    const uint32_t limit = TimeLimit(record);
+    DWORD start = GetTickCount();
+    for (;;) {
+      if (record->closing != 0) {
+        record->errorValue = -1;
+        return 0;
+      }
+      int code = 0;
+      int result = LockedRecv(record, buffer, size, &code);
+      if (result != SOCKET_ERROR) {
+        record->errorValue = 0;
+        *received = result;
+        return 1;
+      }
+      if (code != WSAEWOULDBLOCK) {
+        record->errorValue = code;
+        return 0;
+      }
+      if (Elapsed(start) >= limit) {
+        record->errorValue = 0;
+        *received = 0;
+        return 1;
+      }
+      WaitSocket(record->socket, false, kPauseMs);
     }
-    int code = 0;
-    int result = LockedRecv(record, buffer, size, &code);
-    if (result != SOCKET_ERROR) {
-      InterlockedExchange(&record->receiving, 0);
-      record->errorValue = 0;
-      *received = result;
-      return 1;
-    }
-    if (code != WSAEWOULDBLOCK) {
-      InterlockedExchange(&record->receiving, 0);
-      record->errorValue = code;
-      return 0;
-    }
-    if (Elapsed(start) >= limit) {
-      InterlockedExchange(&record->receiving, 0);
-      record->errorValue = 0;
-      *received = 0;
-      return 1;
-    }
-    WaitSocket(record->socket, false, kPauseMs);
-  }
+  });
 }
 
 /// One receive without waiting; 0 with error value 0 when nothing waits.
 extern "C" int WINAPI LqRecvPort(LqHandle handle, char* buffer, int32_t size, int32_t* received) {
-  LqContext* record = BeginTransfer(handle, buffer, received);
-  if (!record) return 0;
-  InterlockedExchange(&record->receiving, 1);
-  if (record->closing != 0) {
+  return RunTransfer(handle, buffer, received, [&](LqContext* record) {
+    if (record->closing != 0) {
+      record->errorValue = 0;
+      return 0;
+    }
+    int code = 0;
+    int result = LockedRecv(record, buffer, size, &code);
+    if (result == SOCKET_ERROR) {
+      record->errorValue = code == WSAEWOULDBLOCK ? 0 : code;
+      return 0;
+    }
     record->errorValue = 0;
-    InterlockedExchange(&record->receiving, 0);
-    return 0;
-  }
-  int code = 0;
-  int result = LockedRecv(record, buffer, size, &code);
-  InterlockedExchange(&record->receiving, 0);
-  if (result == SOCKET_ERROR) {
-    record->errorValue = code == WSAEWOULDBLOCK ? 0 : code;
-    return 0;
-  }
-  record->errorValue = 0;
-  *received = result;
-  return 1;
+    *received = result;
+    return 1;
+  });
 }
 
 /// Stops running transfers, closes the connection gracefully and frees the
-/// handle; the handle is gone whatever the result.
+/// handle; the handle is gone whatever the result. The handle stops
+/// resolving before anything else, so a second close of it returns 0 and no
+/// new transfer can start; the record is freed by the last call inside it.
 extern "C" int WINAPI LqClosePort(LqHandle handle) {
-  LqContext* record = LqLookup(handle);
+  LqContext* record = LqDetach(handle);
   if (!record) return 0;
-  InterlockedIncrement(&record->closing);
-  // Taking both locks once proves that no socket call is running.
-  WaitForSingleObject(record->receiveLock, INFINITE);
-  WaitForSingleObject(record->sendLock, INFINITE);
-  ReleaseSemaphore(record->sendLock, 1, nullptr);
-  ReleaseSemaphore(record->receiveLock, 1, nullptr);
-  while (record->receiving != 0 || record->sending != 0) Sleep(kPauseMs);
+  InterlockedExchange(&record->closing, 1);
+  // Running transfers see the flag within one pause and leave; only this
+  // call's own reference is then left.
+  while (InterlockedCompareExchange(&record->users, 0, 0) > 1) Sleep(10);
   Sleep(kCloseSettleMs);
 
   int result = 1;
@@ -391,7 +374,7 @@ extern "C" int WINAPI LqClosePort(LqHandle handle) {
     // The socket is gone either way; the record must not close it again.
     record->socket = INVALID_SOCKET;
   }
-  InterlockedExchange(&record->closing, 0);
-  ReleasePort(handle, record);
+  ClosePortResources(record);
+  LqRelease(record);
   return result;
 }

@@ -98,7 +98,8 @@ LRESULT OnProbeCreate(HWND window, const CREATESTRUCTA* create) {
   setsockopt(record->socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
   if (connect(record->socket, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ||
       WSAGetLastError() == WSAEWOULDBLOCK) {
-    SetTimer(window, kProbeTimer, kProbeWaitMs, nullptr);
+    // Unanswered and untimed, the probe would wait for ever.
+    if (!SetTimer(window, kProbeTimer, kProbeWaitMs, nullptr)) EndProbe(window, record, kProbeNoAnswer);
   } else {
     EndProbe(window, record, kProbeRefused);
   }
@@ -119,7 +120,6 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       return 0;
     case WM_DESTROY:
       if (record) ShutdownAndClose(record);
-      PostQuitMessage(0);
       return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);
@@ -221,7 +221,7 @@ extern "C" int WINAPI LqSendCancel(const char* host) {
   const LqHandle handle = OpenOneShot(host, &record);
   if (!handle) return 0;
   LqReadSettings(record, false);
-  const DWORD limitMs = static_cast<DWORD>(record->timeStep) * static_cast<DWORD>(record->rounds) * 1000u;
+  const DWORD limitMs = LqLimitMs(record->timeStep, record->rounds);
 
   sockaddr_in to = {};
   to.sin_family = AF_INET;
@@ -240,7 +240,8 @@ extern "C" int WINAPI LqSendCancel(const char* host) {
     LqFreeContext(handle);
     return 0;
   }
-  DWORD timeout = limitMs;
+  // 0 would mean no limit to the socket layer.
+  DWORD timeout = limitMs == 0 ? 1 : limitMs;
   setsockopt(record->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
   setsockopt(record->socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
   send(record->socket, lq::kCancelResetLine, lq::kCancelLineSize, 0);

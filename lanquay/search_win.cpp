@@ -110,6 +110,8 @@ bool ConfirmAddress(const char* ipText) {
     sockaddr_in from = {};
     int fromLength = sizeof from;
     int got = recvfrom(raw, reply, kPacketBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    // An oversized datagram still fills the buffer; only its start matters.
+    if (got == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) got = kPacketBufferSize;
     if (got == SOCKET_ERROR) {
       if (WSAGetLastError() == WSAETIMEDOUT) continue;
       break;
@@ -166,7 +168,11 @@ LRESULT OnSearchCreate(HWND window, const CREATESTRUCTA* create) {
     return 0;
   }
   SendBroadcasts(record->socket);
-  SetTimer(window, kSearchTimer, static_cast<UINT>(request->waitSeconds) * 1000u, nullptr);
+  // A wait that cannot be timed would never end: the search fails instead.
+  if (!SetTimer(window, kSearchTimer, LqLimitMs(request->waitSeconds, 1), nullptr)) {
+    record->errorValue = 0;
+    DestroyWindow(window);
+  }
   return 0;
 }
 
@@ -192,7 +198,6 @@ LRESULT CALLBACK SearchWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_DESTROY: {
       auto* request = reinterpret_cast<LqSearchRequest*>(GetWindowLongPtrA(window, GWLP_USERDATA));
       if (request) CloseRecordSocket(LqLookup(request->handle));
-      PostQuitMessage(0);
       return 0;
     }
     default:
@@ -260,8 +265,7 @@ extern "C" int WINAPI LqSendSearch_DHCPreq(LqHandle handle, LqSearchEntry* entri
   if (!record || !entries || !count) return 0;
   record->timeStep = static_cast<int32_t>(seconds ? seconds : 5);
   record->rounds = static_cast<int32_t>(rounds ? rounds : 1);
-  const uint64_t limitMs =
-      static_cast<uint64_t>(seconds ? seconds : 5) * static_cast<uint64_t>(rounds ? rounds : 1) * 1000u;
+  const uint32_t limitMs = LqLimitMs(seconds ? seconds : 5, rounds ? rounds : 1);
 
   SOCKET listener = socket(AF_INET, SOCK_DGRAM, 0);
   record->socket = listener;
@@ -287,9 +291,12 @@ extern "C" int WINAPI LqSendSearch_DHCPreq(LqHandle handle, LqSearchEntry* entri
   char* buffer = static_cast<char*>(LocalAlloc(LPTR, kDhcpBufferSize));
   int result = buffer ? 1 : 0;
   const DWORD start = GetTickCount();
-  while (buffer && static_cast<uint64_t>(GetTickCount() - start) < limitMs) {
+  while (buffer && static_cast<uint32_t>(GetTickCount() - start) < limitMs) {
     std::memset(buffer, 0, kDhcpBufferSize);
-    const int got = recv(listener, buffer, kDhcpBufferSize, 0);
+    int got = recv(listener, buffer, kDhcpBufferSize, 0);
+    // Any host may send an oversized datagram: its first bytes are read like
+    // any other request rather than ending the listen.
+    if (got == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) got = kDhcpBufferSize;
     if (got == SOCKET_ERROR) {
       if (WSAGetLastError() == WSAEWOULDBLOCK) {
         Sleep(kDhcpPollMs);

@@ -16,24 +16,28 @@ constexpr char kStatusClassWord[] = "QuayStatusClass";
 constexpr char kDeviceIdRequest[] = "GET_DEVICE_ID  \n";
 static_assert(sizeof(kDeviceIdRequest) - 1 == 16, "the request line is 16 bytes");
 
-LqContext* RecordOf(HWND window) { return reinterpret_cast<LqContext*>(GetWindowLongPtrA(window, GWLP_USERDATA)); }
+// One exchange, alive for one LqGetStatus call. The window reaches only
+// this, never the handle's record: the caller's windows run during the wait
+// and may close the handle, which frees the record.
+struct StatusCall {
+  char host[sizeof(LqContext::host)];
+  UINT waitMs;
+  SOCKET socket;
+  char* buffer;      // the caller's buffer
+  int64_t capacity;  // its size, never negative
+  uint32_t length;   // bytes stored
+  bool answered;     // a reply or the printer's close came in time
+};
 
-/// Milliseconds of the reply wait, kept within what SetTimer accepts.
-UINT ReplyWaitMs(const LqContext* record) {
-  int64_t ms = static_cast<int64_t>(record->timeStep) * 1000;
-  if (ms < 1) return 1;
-  if (ms > 0x7FFFFFFF) return 0x7FFFFFFF;
-  return static_cast<UINT>(ms);
-}
+StatusCall* CallOf(HWND window) { return reinterpret_cast<StatusCall*>(GetWindowLongPtrA(window, GWLP_USERDATA)); }
 
 /// Connects, asks for the device ID and starts the reply timer. Any failure
-/// ends the exchange with error value 0 and gives false.
+/// ends the exchange unanswered and gives false.
 bool OnCreate(HWND window, const CREATESTRUCTA* create) {
-  LqContext* record = static_cast<LqContext*>(create->lpCreateParams);
-  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
-  record->socket = socket(AF_INET, SOCK_STREAM, 0);
-  if (record->socket == INVALID_SOCKET) {
-    record->errorValue = 0;
+  StatusCall* call = static_cast<StatusCall*>(create->lpCreateParams);
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(call));
+  call->socket = socket(AF_INET, SOCK_STREAM, 0);
+  if (call->socket == INVALID_SOCKET) {
     DestroyWindow(window);
     return false;
   }
@@ -41,62 +45,61 @@ bool OnCreate(HWND window, const CREATESTRUCTA* create) {
   memset(&destination, 0, sizeof(destination));
   destination.sin_family = AF_INET;
   destination.sin_port = htons(kCommandPort);
-  destination.sin_addr.s_addr = inet_addr(record->host);
+  destination.sin_addr.s_addr = inet_addr(call->host);
   // Still a blocking socket: the platform's own connect time-out applies.
-  if (connect(record->socket, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination)) == SOCKET_ERROR &&
+  if (connect(call->socket, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination)) == SOCKET_ERROR &&
       WSAGetLastError() != WSAEWOULDBLOCK) {
-    record->errorValue = 0;
     DestroyWindow(window);
     return false;
   }
   // FD_CLOSE as well: a printer that closes without a reply raises no FD_READ
   // on every socket layer, and its end must finish the exchange (length 0)
   // rather than wait for the timer.
-  if (WSAAsyncSelect(record->socket, window, WM_STATUS_SOCKET, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
-    record->errorValue = 0;
+  if (WSAAsyncSelect(call->socket, window, WM_STATUS_SOCKET, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
     DestroyWindow(window);
     return false;
   }
-  send(record->socket, kDeviceIdRequest, static_cast<int>(sizeof(kDeviceIdRequest) - 1), 0);
-  SetTimer(window, kReplyTimer, ReplyWaitMs(record), nullptr);
+  send(call->socket, kDeviceIdRequest, static_cast<int>(sizeof(kDeviceIdRequest) - 1), 0);
+  // Without its timer a silent printer would hold the exchange for ever.
+  if (!SetTimer(window, kReplyTimer, call->waitMs, nullptr)) {
+    DestroyWindow(window);
+    return false;
+  }
   return true;
 }
 
 /// Stores the first piece of the reply, at most the caller's capacity.
 void OnSocket(HWND window) {
-  LqContext* record = RecordOf(window);
-  if (!record) return;
+  StatusCall* call = CallOf(window);
+  if (!call) return;
   char reply[kReadBufferSize];
-  int received = recv(record->socket, reply, sizeof(reply), 0);
+  int received = recv(call->socket, reply, sizeof(reply), 0);
   uint32_t stored = 0;
   if (received > 0) {
     stored = static_cast<uint32_t>(received);
-    if (static_cast<int64_t>(stored) > record->replyCapacity) stored = static_cast<uint32_t>(record->replyCapacity);
-    memcpy(record->replyBuffer, reply, stored);
+    if (static_cast<int64_t>(stored) > call->capacity) stored = static_cast<uint32_t>(call->capacity);
+    memcpy(call->buffer, reply, stored);
   }
-  record->replyLength = stored;
+  call->length = stored;
+  call->answered = true;
   KillTimer(window, kReplyTimer);
-  record->errorValue = 1;
   DestroyWindow(window);
 }
 
 void OnTimer(HWND window) {
-  LqContext* record = RecordOf(window);
-  if (!record) return;
+  if (!CallOf(window)) return;
   KillTimer(window, kReplyTimer);
-  record->errorValue = 0;
   DestroyWindow(window);
 }
 
 void OnDestroy(HWND window) {
-  LqContext* record = RecordOf(window);
-  if (record && record->socket != INVALID_SOCKET) {
-    closesocket(record->socket);
-    record->socket = INVALID_SOCKET;
+  StatusCall* call = CallOf(window);
+  if (call && call->socket != INVALID_SOCKET) {
+    closesocket(call->socket);
+    call->socket = INVALID_SOCKET;
   }
-  // A late notification must not find the record any more.
+  // A late notification must not find the call any more.
   SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-  PostQuitMessage(0);
 }
 
 LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -154,20 +157,39 @@ extern "C" LqHandle WINAPI LqOpenStatus(const char* host) {
 
 /// Runs one device-ID exchange. 1 when the reply (or the end of the
 /// connection) came within the reply wait; buffer and length then hold it.
+/// A handle closed by the caller's own window during the wait gives 0.
 extern "C" int WINAPI LqGetStatus(LqHandle handle, char* buffer, int32_t capacity, uint32_t* length) {
   LqContext* record = LqLookup(handle);
   if (!record) return 0;
   // Without somewhere to put the reply there is nothing to ask for.
   if (!buffer || !length) return 0;
+  StatusCall call = {};
+  memcpy(call.host, record->host, sizeof(call.host));
+  const uint32_t waitMs = LqLimitMs(record->timeStep, 1);
+  call.waitMs = waitMs == 0 ? 1 : waitMs;
+  call.socket = INVALID_SOCKET;
+  call.buffer = buffer;
   // A negative capacity stores nothing rather than counting as a huge one.
-  record->replyCapacity = capacity < 0 ? 0 : capacity;
-  record->replyBuffer = buffer;
-  record->replyLength = 0;
+  call.capacity = capacity < 0 ? 0 : capacity;
   // The outcome of an earlier exchange must not stand for this one.
   record->errorValue = 0;
-  LqRunHiddenWindow(record->className, WS_CLIPCHILDREN, record);
-  *length = record->replyLength;
-  return record->errorValue != 0 ? 1 : 0;
+  char className[sizeof(record->className)];
+  memcpy(className, record->className, sizeof(className));
+  const HINSTANCE instance = record->instance;
+
+  LqRunHiddenWindow(className, WS_CLIPCHILDREN, &call);
+
+  // The record may have been freed during the wait: look the handle up again.
+  record = LqLookup(handle);
+  if (!record) {
+    // Its close could not unregister the class while the window existed.
+    UnregisterClassA(className, instance);
+    *length = 0;
+    return 0;
+  }
+  record->errorValue = call.answered ? 1 : 0;
+  *length = call.length;
+  return call.answered ? 1 : 0;
 }
 
 /// Unregisters the handle's window class and frees the handle; the result is

@@ -225,3 +225,48 @@ TEST_F(LanquayPort, CloseEndsAWaitingRead) {
   EXPECT_EQ(readResult, 0);
   EXPECT_LE(static_cast<uint32_t>(readEnded.load() - closeStart), 250u);
 }
+
+// Reader, writer and two closers on one handle at once, round after round:
+// one close wins, the other fails cleanly, the transfers end, and nothing
+// uses the freed record (the library must neither crash nor close twice).
+TEST_F(LanquayPort, TransfersAndTwoClosesRaceOnOneHandle) {
+  LanquayLib& lq = Lq();
+  std::vector<char> data(256 * 1024, 'r');
+  for (int round = 0; round < 8; ++round) {
+    LqHandle port = lq.openPort(host_.c_str());
+    ASSERT_NE(port, -1) << "round " << round;
+    std::atomic<bool> go{false};
+    std::atomic<int> closesWon{0};
+    auto await = [&] {
+      while (!go) Sleep(0);
+    };
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+      await();
+      uint32_t sent = 0;
+      while (lq.writePort(port, data.data(), static_cast<uint32_t>(data.size()), &sent) == 1) {
+      }
+    });
+    threads.emplace_back([&] {
+      await();
+      char buffer[256];
+      int32_t received = 0;
+      while (lq.recvPort(port, buffer, sizeof buffer, &received) == 1 || lq.getError(port) == 0) {
+        if (lq.readPort(port, buffer, sizeof buffer, &received) == 0) break;
+      }
+    });
+    for (int closer = 0; closer < 2; ++closer) {
+      threads.emplace_back([&, closer] {
+        await();
+        Sleep(static_cast<DWORD>(round * 7 + closer));
+        if (lq.closePort(port) == 1) ++closesWon;
+      });
+    }
+    go = true;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(closesWon.load(), 1) << "round " << round;
+    uint32_t sent = 7;
+    EXPECT_EQ(lq.writePort(port, data.data(), 1, &sent), 0) << "round " << round;
+    EXPECT_EQ(lq.closePort(port), 0) << "round " << round;
+  }
+}

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "lanquay_test_lib.h"
 #include "sim_client.h"
@@ -141,4 +143,125 @@ TEST_F(LanquayStatus, TwoHandlesOpenAtOnce) {
   EXPECT_NE(lq.closeStatus(first), 0);
   EXPECT_NE(lq.closeStatus(second), 0);
   EXPECT_NE(lq.closeStatus(other), 0);
+}
+
+namespace {
+
+// A caller's loop for about ms milliseconds after the call returned: every
+// message is dispatched; the exit code of a quit met on the way is returned
+// (-1 for none). The quit is taken whatever the filter, so it cannot be left.
+int PumpAndTakeQuit(DWORD ms) {
+  int quitCode = -1;
+  const DWORD start = GetTickCount();
+  while (MsSince(start) < ms) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT)
+        quitCode = static_cast<int>(msg.wParam);
+      else
+        DispatchMessageA(&msg);
+    }
+    Sleep(20);
+  }
+  return quitCode;
+}
+
+// A window of the caller's, whose WM_APP runs an action during a wait.
+struct CallerWindow {
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+      auto* action = reinterpret_cast<std::function<void()>*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+      if (action) (*action)();
+      return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  explicit CallerWindow(std::function<void()> action) : action_(std::move(action)) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = Proc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "LqTestCaller";
+    RegisterClassA(&windowClass);
+    window_ = CreateWindowExA(0, "LqTestCaller", "", 0, 0, 0, 10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&action_));
+  }
+  ~CallerWindow() { DestroyWindow(window_); }
+  void RunDuringNextWait() { PostMessageA(window_, WM_APP, 0, 0); }
+
+  std::function<void()> action_;
+  HWND window_ = nullptr;
+};
+
+}  // namespace
+
+// The caller's quit message ends an exchange and survives with its exit
+// code, whether it waited before the call or came from the caller's window
+// during a nested exchange; no exchange writes after it returned. The
+// printer that answers splits its reply over 600 ms, so a window that lived
+// on would still be writing.
+TEST_F(LanquayStatus, TheCallersQuitEndsExchangesAndSurvives) {
+  LanquayLib& lq = Lq();
+  const std::string other = SimHost(3);
+  ASSERT_EQ(SimCommand(other + " reset"), "OK");
+  ASSERT_EQ(SimCommand(other + " set fault split"), "OK");
+  ASSERT_EQ(SimCommand(other + " set arg 300"), "OK");
+  ASSERT_EQ(SimCommand(host_ + " set fault never_answer"), "OK");
+  LqHandle silent = lq.openStatus(host_.c_str());
+  LqHandle answering = lq.openStatus(other.c_str());
+  ASSERT_NE(silent, -1);
+  ASSERT_NE(answering, -1);
+  char buffer[64];
+  uint32_t length = 9999;
+  // Runs the exchange, then the caller's loop; gives the quit's exit code.
+  auto exchangeLeavesBufferAlone = [&](const std::function<void()>& run, const char* what) {
+    memset(buffer, 0x5A, sizeof buffer);
+    run();
+    const std::string atReturn(buffer, sizeof buffer);
+    const int quitCode = PumpAndTakeQuit(900);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), atReturn) << what << ": written after the call returned";
+    return quitCode;
+  };
+
+  PostQuitMessage(7);
+  EXPECT_EQ(exchangeLeavesBufferAlone([&] { lq.getDeviceId(answering, buffer, sizeof buffer, &length); }, "queued"), 7)
+      << "the caller's quit was swallowed";
+
+  char silentBuffer[16];
+  CallerWindow caller([&] {
+    PostQuitMessage(9);
+    lq.getDeviceId(answering, buffer, sizeof buffer, &length);
+  });
+  const int quitCode = exchangeLeavesBufferAlone(
+      [&] {
+        caller.RunDuringNextWait();
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(lq.getDeviceId(silent, silentBuffer, sizeof silentBuffer, &length), 0);
+        EXPECT_LT(MsSince(start), 900u) << "the quit did not end the outer exchange";
+      },
+      "nested");
+  EXPECT_EQ(quitCode, 9) << "the caller's quit was swallowed";
+  EXPECT_NE(lq.closeStatus(silent), 0);
+  EXPECT_NE(lq.closeStatus(answering), 0);
+}
+
+// The caller's window closes the handle while its own exchange waits: the
+// call fails and nothing reaches the freed record.
+TEST_F(LanquayStatus, HandleClosedDuringItsOwnExchange) {
+  LanquayLib& lq = Lq();
+  LqHandle status = lq.openStatus(host_.c_str());
+  ASSERT_NE(status, -1);
+  CallerWindow caller([&] { lq.closeStatus(status); });
+  caller.RunDuringNextWait();
+  char buffer[64];
+  uint32_t length = 9999;
+  EXPECT_EQ(lq.getDeviceId(status, buffer, sizeof buffer, &length), 0);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(lq.getError(status), 0);
+  EXPECT_EQ(lq.closeStatus(status), 0) << "closed already";
+  // The class of the closed handle is gone too: the same host opens again.
+  LqHandle again = lq.openStatus(host_.c_str());
+  ASSERT_NE(again, -1);
+  EXPECT_EQ(lq.getDeviceId(again, buffer, sizeof buffer, &length), 1);
+  EXPECT_NE(lq.closeStatus(again), 0);
+  EXPECT_FALSE(QuitPending());
 }
