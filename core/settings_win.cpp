@@ -72,6 +72,17 @@ void Write(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
   WritePrivateProfileStringW(section, key, value, g_settings.settingsPath);
 }
 
+// A LAN record field as stored: the reader takes runs of commas as one
+// separator, so an empty field or a comma inside one would shift the fields
+// after it (the MAC text would become the address). An empty field is stored
+// as the None word and a comma as a blank.
+std::wstring StoredLanField(const wchar_t* text, const wchar_t* none) {
+  if (text[0] == L'\0') return none;
+  std::wstring stored(text);
+  std::replace(stored.begin(), stored.end(), L',', L' ');
+  return stored;
+}
+
 // Opens the file for reading only to learn its size.
 bool SettingsFileSize(DWORD* size) {
   HANDLE file = CreateFileW(g_settings.settingsPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -299,8 +310,20 @@ void LoadSettingsFrom(const wchar_t* programFolder) {
 
   DWORD fileSize = 0;
   if (!SettingsFileSize(&fileSize)) {
-    CreateSettingsFile();
-    if (!SettingsFileSize(&fileSize)) fileSize = kSizeWhenUnreadable;
+    const DWORD openError = GetLastError();
+    WIN32_FILE_ATTRIBUTE_DATA entry;
+    if (GetFileAttributesExW(g_settings.settingsPath, GetFileExInfoStandard, &entry)) {
+      // The file exists but another program holds it (a save of the other
+      // program, an editor, a backup tool): writing the defaults would lose
+      // the operator's model table and selections. Its directory entry still
+      // gives the size, and the profile reads below take what they can.
+      WriteDebugLog("LoadSettings Err(CreateFileW)");
+      DebugLogF("%lu", static_cast<unsigned long>(openError));
+      fileSize = entry.nFileSizeHigh != 0 ? kMaxListingChars : entry.nFileSizeLow;
+    } else {
+      CreateSettingsFile();
+      if (!SettingsFileSize(&fileSize)) fileSize = kSizeWhenUnreadable;
+    }
   }
 
   SettingsListing listing;
@@ -384,8 +407,10 @@ void SaveSettings() {
     const LanPrinterRecord& r = g_settings.lanList[n - 1];
     _snwprintf(key, 16, L"Port%03d", static_cast<int>(n));
     key[15] = L'\0';
-    _snwprintf(text, kSettingTextChars, L"%ld,%ls,%ls,%ls", static_cast<long>(r.librarySlot), r.modelNameW,
-               r.ipAddressW, r.macAddressW);
+    const std::wstring modelText = StoredLanField(r.modelNameW, none);
+    const std::wstring address = StoredLanField(r.ipAddressW, none);
+    _snwprintf(text, kSettingTextChars, L"%ld,%ls,%ls,%ls", static_cast<long>(r.librarySlot), modelText.c_str(),
+               address.c_str(), r.macAddressW);
     text[kSettingTextChars - 1] = L'\0';
     Write(L"IPAddress", key, text);
   }

@@ -388,3 +388,56 @@ TEST_F(SettingsTest, FilesThatAreNotSettingsStillLoad) {
 }
 
 }  // namespace
+
+// Another program holds the file with write access (the other program saving,
+// an editor): the read-only open fails, but the file exists, so nothing is
+// written and the operator's values are still read.
+TEST_F(SettingsTest, AFileHeldForWritingIsNeverOverwritten) {
+  WriteUtf16(ini_, L"[File]\nType=Online\n[Printer]\nConnected=Printer02\nPrinter01=MY-1,fe5a/0001/,Enable,hx*\n"
+                   L"Printer02=MY-2,fe5a/0002/,Disable,hy*\n");
+  const std::string before = ReadBytes(ini_);
+  HANDLE holder = CreateFileW(ini_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  Load();
+  CloseHandle(holder);
+  EXPECT_EQ(ReadBytes(ini_), before) << "the held file was overwritten";
+  EXPECT_EQ(g_settings.writingMethod, 1);
+  ASSERT_EQ(g_settings.modelCount, 2);
+  EXPECT_EQ(g_settings.selectedModel, 1);
+  EXPECT_STREQ(g_settings.models[1].modelName, L"MY-2");
+}
+
+// LAN records whose model is empty or holds a comma come back as written
+// (the empty model as the None word, the comma as a blank), with the address
+// and MAC text in their own fields.
+TEST_F(SettingsTest, LanRecordsWithEmptyOrCommaModelsSurviveSaveAndLoad) {
+  Load();
+  struct Case {
+    const wchar_t* model;
+    const wchar_t* loadedModel;
+    const wchar_t* ip;
+    const wchar_t* mac;
+  } cases[] = {{L"", L"None", L"127.0.0.2", L"00:11:22:33:44:55"},
+               {L"KM,510", L"KM 510", L"127.0.0.3", L"00:11:22:33:44:66"},
+               {L"KM-1000", L"KM-1000", L"127.0.0.4", L""}};
+  const int count = static_cast<int>(sizeof cases / sizeof cases[0]);
+  for (int i = 0; i < count; ++i) {
+    LanPrinterRecord& r = g_settings.lanList[i];
+    r = LanPrinterRecord{};
+    wcscpy(r.modelNameW, cases[i].model);
+    wcscpy(r.ipAddressW, cases[i].ip);
+    wcscpy(r.macAddressW, cases[i].mac);
+  }
+  g_settings.lanCount = count;
+  SaveSettings();
+  FreeSettings();
+  Load();
+  ASSERT_EQ(g_settings.lanCount, count);
+  for (int i = 0; i < count; ++i) {
+    const LanPrinterRecord& r = g_settings.lanList[i];
+    EXPECT_STREQ(r.modelNameW, cases[i].loadedModel) << i;
+    EXPECT_STREQ(r.ipAddressW, cases[i].ip) << i;
+    EXPECT_STREQ(r.macAddressW, cases[i].mac) << i;
+  }
+}
