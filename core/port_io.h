@@ -41,6 +41,9 @@ struct PortIoSeams {
   // One wait unit of a pending write (kWriteSliceMs); tests shorten it to
   // reach the wait limit quickly.
   DWORD writeSliceMs;
+  // Cancels the thread's pending requests on a port (CancelIo); tests stand
+  // in a driver that never ends a cancelled request. Null means CancelIo.
+  BOOL(WINAPI* cancelIo)(HANDLE file);
 };
 extern PortIoSeams g_portIoSeams;
 constexpr DWORD kLptStatusLimitMs = 10000;

@@ -14,7 +14,9 @@
 #include "result_codes.h"
 #include "settings_types.h"
 
-PortIoSeams DefaultPortIoSeams() { return {ClearCommError, DeviceIoControl, kLptStatusLimitMs, kWriteSliceMs}; }
+PortIoSeams DefaultPortIoSeams() {
+  return {ClearCommError, DeviceIoControl, kLptStatusLimitMs, kWriteSliceMs, CancelIo};
+}
 
 PortIoSeams g_portIoSeams = DefaultPortIoSeams();
 DCB g_savedComState = {};
@@ -65,17 +67,59 @@ void PortNameAnsi(const PrinterConnection* connection, char* out, int size) {
 
 bool IsProgressKind(uint16_t kind) { return kind == MODE_FWSEND || kind == MODE_FWSEND_LAST; }
 
-// Ends an overlapped operation left pending before its OVERLAPPED and event
-// go away: Windows writes the completion into them later otherwise. Returns
-// the bytes the operation moved before it ended.
-DWORD CancelPending(HANDLE file, OVERLAPPED* overlapped) {
-  CancelIo(file);
+// How long a cancelled request may take to end, as for the LPT status query.
+constexpr DWORD kCancelLimitMs = 1000;
+
+// One overlapped file request and its data, on the global heap: a request
+// that does not end after its cancel keeps the block for good, so the system
+// can never complete it into freed memory or into the caller's buffer.
+struct FileRequest {
+  OVERLAPPED overlapped;
+  DWORD size;
+  BYTE data[1];
+};
+
+FileRequest* NewFileRequest(DWORD size) {
+  auto* request = static_cast<FileRequest*>(GlobalAlloc(GPTR, sizeof(FileRequest) + size));
+  if (!request) return nullptr;
+  request->size = size;
+  request->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!request->overlapped.hEvent) {
+    GlobalFree(request);
+    return nullptr;
+  }
+  return request;
+}
+
+void FreeFileRequest(FileRequest* request) {
+  if (!request) return;
+  CloseHandle(request->overlapped.hEvent);
+  GlobalFree(request);
+}
+
+// Cancels a pending request and waits a bounded time for it to end: a driver
+// that never completes a cancelled request must not freeze the program.
+// Returns the bytes it moved before it ended (0 when it did not end), copied
+// to out when given (at most outSize); the request is freed, or kept for ever
+// when it did not end.
+DWORD CancelPending(HANDLE file, FileRequest* request, BYTE* out = nullptr, DWORD outSize = 0) {
+  (g_portIoSeams.cancelIo ? g_portIoSeams.cancelIo : CancelIo)(file);
+  if (WaitForSingleObject(request->overlapped.hEvent, kCancelLimitMs) != WAIT_OBJECT_0) {
+    DebugLogF("CancelIo TimeOut %lu ms", static_cast<unsigned long>(kCancelLimitMs));
+    return 0;
+  }
   DWORD count = 0;
-  if (!GetOverlappedResult(file, overlapped, &count, TRUE)) {
+  if (!GetOverlappedResult(file, &request->overlapped, &count, FALSE)) {
     // A cancelled operation reports ERROR_OPERATION_ABORTED; the count of a
     // partial read is still valid.
     if (GetLastError() != ERROR_OPERATION_ABORTED) count = 0;
   }
+  if (count > request->size) count = request->size;
+  if (out) {
+    if (count > outSize) count = outSize;
+    std::memcpy(out, request->data, count);
+  }
+  FreeFileRequest(request);
   return count;
 }
 
@@ -193,16 +237,18 @@ bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uin
 bool SendChunkFile(HANDLE file, const BYTE* position, uint32_t chunk, uint32_t waitUnits, Progress& progress,
                    uint32_t* sent) {
   *sent = 0;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!overlapped.hEvent) {
+  FileRequest* request = NewFileRequest(chunk);
+  if (!request) {
     DebugLogF("PrinterSendData Err(PRT_ERR_SEND(CreateEvent %lu))", GetLastError());
     return false;
   }
+  std::memcpy(request->data, position, chunk);
+  OVERLAPPED& overlapped = request->overlapped;
   WriteDebugLog("PrinterSendData WriteFile");
   bool ok = false;
+  bool pending = false;
   DWORD written = 0;
-  if (WriteFile(file, position, chunk, &written, &overlapped)) {
+  if (WriteFile(file, request->data, chunk, &written, &overlapped)) {
     ok = written != 0 || chunk == 0;
     if (!ok) WriteDebugLog("PrinterSendData Err((WAIT_OBJECT_0)PRT_ERR_SEND)");
   } else {
@@ -211,7 +257,7 @@ bool SendChunkFile(HANDLE file, const BYTE* position, uint32_t chunk, uint32_t w
       DebugLogF("PrinterSendData Err(PRT_ERR_SEND(WriteFile(dwResult != ERROR_IO_PENDING))) %lu", error);
     } else {
       uint32_t timeouts = 0;
-      bool pending = true;
+      pending = true;
       for (;;) {
         DWORD rc = WaitPumping(overlapped.hEvent, g_portIoSeams.writeSliceMs);
         written = 0;
@@ -244,10 +290,12 @@ bool SendChunkFile(HANDLE file, const BYTE* position, uint32_t chunk, uint32_t w
         WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(NOT WAIT_TIMEOUT))");
         break;
       }
-      if (pending) CancelPending(file, &overlapped);
     }
   }
-  CloseHandle(overlapped.hEvent);
+  if (pending)
+    CancelPending(file, request);
+  else
+    FreeFileRequest(request);
   if (ok) *sent = written > chunk ? chunk : written;
   return ok;
 }
@@ -572,28 +620,34 @@ int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, B
     DWORD lastCounted = 0;
     if (toRead != 0) {
       std::memset(buffer + received, 0, capacity - received);
-      OVERLAPPED overlapped = {};
-      overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      // The read goes into the request's own block and is copied out once it
+      // ended, so a read that outlives its cancel never writes the caller's
+      // buffer.
+      FileRequest* request = NewFileRequest(toRead);
       WriteDebugLog("PrinterReceiveData ReadFile");
       DWORD count = 0;
-      if (!overlapped.hEvent) {
+      auto take = [&](DWORD moved) {
+        if (moved > toRead) moved = toRead;
+        std::memcpy(buffer + received, request->data, moved);
+        received += moved;
+        lastCounted = moved;
+      };
+      if (!request) {
         result = PRT_ERR_RECEIVE;
         DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) CreateEvent %lu", GetLastError());
         passes = 0;
-      } else if (ReadFile(connection->handle, buffer + received, toRead, &count, &overlapped)) {
-        received += count;
-        lastCounted = count;
+      } else if (ReadFile(connection->handle, request->data, toRead, &count, &request->overlapped)) {
+        take(count);
       } else if (DWORD error = GetLastError(); error != ERROR_IO_PENDING) {
         result = PRT_ERR_RECEIVE;
         DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) ReadFile %lu", error);
       } else {
-        DWORD rc = WaitPumping(overlapped.hEvent, kReadSliceMs);
+        DWORD rc = WaitPumping(request->overlapped.hEvent, kReadSliceMs);
         count = 0;
-        BOOL got = GetOverlappedResult(connection->handle, &overlapped, &count, FALSE);
+        BOOL got = GetOverlappedResult(connection->handle, &request->overlapped, &count, FALSE);
         if (rc == WAIT_OBJECT_0) {
           if (got && count != 0) {
-            received += count;
-            lastCounted = count;
+            take(count);
             passes = 3;
           } else if (kind == MODE_RESET3 && connection->portKind == PORT_USB && received < 3 && capacity >= 3 &&
                      buffer[0] == 0x3B && buffer[1] == 0x33 && buffer[2] == 0x00) {
@@ -602,19 +656,20 @@ int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, B
           }
         } else if (rc == WAIT_TIMEOUT) {
           PumpMessages();
-          count = CancelPending(connection->handle, &overlapped);
-          if (count > toRead) count = toRead;
+          count = CancelPending(connection->handle, request, buffer + received, toRead);
+          request = nullptr;
           received += count;
           lastCounted = count;
           passes = 0;
         } else {
           result = PRT_ERR_RECEIVE;
           WriteDebugLog("PrinterReceiveData Err(PRT_ERR_RECEIVE)");
-          CancelPending(connection->handle, &overlapped);
+          CancelPending(connection->handle, request);
+          request = nullptr;
           passes = 0;
         }
       }
-      if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
+      FreeFileRequest(request);
     }
 
     if (received != 0) {

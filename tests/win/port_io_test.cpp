@@ -449,3 +449,45 @@ TEST_F(PortIo, DebugLogLinesOfOneExchange) {
 }
 
 }  // namespace
+
+namespace {
+BOOL WINAPI CancelThatNeverEnds(HANDLE) { return TRUE; }
+}  // namespace
+
+// A driver that never ends a cancelled read: the receive still returns within
+// its wait plus the cancel limit, and the read that completes later does not
+// write into the caller's buffer.
+TEST_F(PortIo, AReadThatOutlivesItsCancelIsBoundedAndWritesNothing) {
+  const wchar_t* name = L"\\\\.\\pipe\\kit_port_io_cancel";
+  HANDLE server = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 4096, 4096, 0,
+                                   nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  PrinterConnection conn = MakeConnection(PORT_USB, name, name);
+  conn.handle = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+  g_portIoSeams.cancelIo = CancelThatNeverEnds;
+  BYTE buffer[64];
+  uint32_t length = sizeof(buffer);
+  HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread receiver([&] {
+    PrinterReceiveData(MODE_READFIX, &conn, buffer, &length);
+    SetEvent(ended);
+  });
+  const bool returned = WaitForSingleObject(ended, 12000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(returned) << "the receive waits for ever on the cancelled read";
+  const std::string atReturn(reinterpret_cast<char*>(buffer), sizeof(buffer));
+  // The printer's reply comes after all: it completes the pending read.
+  DWORD written = 0;
+  OVERLAPPED ov = {};
+  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!WriteFile(server, "late reply bytes", 16, &written, &ov)) GetOverlappedResult(server, &ov, &written, TRUE);
+  CloseHandle(ov.hEvent);
+  receiver.join();
+  Sleep(300);
+  if (returned) {
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), sizeof(buffer)), atReturn) << "written after the return";
+  }
+  CloseHandle(ended);
+  CloseHandle(conn.handle);
+  CloseHandle(server);
+}
