@@ -10,7 +10,8 @@ bool IsNoPortSelected(const std::wstring& portName, const std::wstring& noneWord
 
 // The text searched for in the spooler's port lists. A port text with ":LP"
 // (any case of L and P) is cut at that colon; otherwise a network port name
-// "KMr_..." or "KMl_..." loses its four-character prefix.
+// "KMr_..." or "KMl_..." loses its four-character prefix. "USB" alone (a USB
+// printer without a readable port number) gives no pattern: it selects none.
 std::wstring SpoolerPortPattern(const std::wstring& portName);
 
 // A printer name with "\\" in it is a connection to a printer shared by

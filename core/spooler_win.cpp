@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "tick_wait.h"
 #include "debug_log.h"
@@ -110,6 +111,37 @@ bool SetPrinterPort(HANDLE printer, PRINTER_INFO_2W* info, const wchar_t* port) 
   return g_api->setPrinter(printer, info) != FALSE;
 }
 
+// The port list of every untouched printer as the spooler has it now: a
+// printer re-plugged or re-configured since the snapshot is matched by the
+// port it uses now, and put back on that port. A printer we moved keeps the
+// port it had when it was moved. Left as it was when the spooler cannot be
+// read.
+void TakeLivePorts() {
+  std::vector<BYTE> buffer;
+  DWORD needed = 0;
+  DWORD returned = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (g_api->enumPrinters(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
+                            &returned)) {
+      break;
+    }
+    returned = 0;
+    if (needed == 0 || needed <= buffer.size()) return;
+    buffer.assign(needed, 0);
+  }
+  const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+  for (DWORD i = 0; i < returned; ++i) {
+    if (info[i].pPrinterName == nullptr) continue;
+    for (int32_t j = 0; j < g_spooler.count; ++j) {
+      SpoolerPrinterEntry& entry = g_spooler.entries[j];
+      if (entry.switched == 0 || wcscmp(entry.printerName, info[i].pPrinterName) != 0) continue;
+      wchar_t live[kSpoolerPortChars];
+      if (CopyWhole(live, kSpoolerPortChars, info[i].pPortName)) wmemcpy(entry.portName, live, kSpoolerPortChars);
+      break;
+    }
+  }
+}
+
 int32_t SwitchToFile(const std::wstring& pattern) {
   for (int32_t i = 0; i < g_spooler.count; ++i) {
     SpoolerPrinterEntry& entry = g_spooler.entries[i];
@@ -126,15 +158,23 @@ int32_t SwitchToFile(const std::wstring& pattern) {
     int32_t result = ReadPrinterInfo(printer, "ON", &block);
     if (result == PRT_SUCCESS && pattern != L"FILE:") {
       auto* info = reinterpret_cast<PRINTER_INFO_2W*>(block);
+      wchar_t live[kSpoolerPortChars];
       if (info->cJobs != 0) {
         result = PRT_ERR_JOB;
         WriteDebugLog("PortReplace ON Err(PRT_ERR_JOB)");
-      } else if (SetPrinterPort(printer, info, L"FILE:")) {
-        entry.switched = 0;
-        WriteDebugLog("PortReplace ON Success");
+      } else if (!CopyWhole(live, kSpoolerPortChars, info->pPortName) ||
+                 !SpoolerPrinterSelected(pattern, entry.printerName, live)) {
+        // Moved off the port since the list was read: not ours to switch.
       } else {
-        result = PRT_ERR_SETPRINTER;
-        WriteDebugLog("PortReplace ON Err(PRT_ERR_SETPRINTER)");
+        // Put back later on the port it has now.
+        wmemcpy(entry.portName, live, kSpoolerPortChars);
+        if (SetPrinterPort(printer, info, L"FILE:")) {
+          entry.switched = 0;
+          WriteDebugLog("PortReplace ON Success");
+        } else {
+          result = PRT_ERR_SETPRINTER;
+          WriteDebugLog("PortReplace ON Err(PRT_ERR_SETPRINTER)");
+        }
       }
       g_api->pumpMessages();
     }
@@ -147,6 +187,7 @@ int32_t SwitchToFile(const std::wstring& pattern) {
 
 int32_t SwitchBack() {
   int32_t result = PRT_SUCCESS;
+  bool openFailed = false;
   for (int32_t i = 0; i < g_spooler.count; ++i) {
     SpoolerPrinterEntry& entry = g_spooler.entries[i];
     if (entry.switched != 0) continue;
@@ -156,7 +197,7 @@ int32_t SwitchBack() {
     if (!g_api->openPrinter(entry.printerName, &printer)) {
       // Go on with the others: stopping here would leave printers that can
       // be put back on "FILE:". This one stays marked for the next try.
-      result = PRT_ERR_OPEN;
+      openFailed = true;
       DebugLogF("PortReplace OFF Err(OpenPrinter FALSE) [%s]", LogText(entry.printerName).bytes);
       continue;
     }
@@ -180,7 +221,9 @@ int32_t SwitchBack() {
     g_api->freeBlock(block);
     if (step != PRT_SUCCESS) result = step;
   }
-  return result;
+  // Only this code has a message telling the operator that a printer stays
+  // on "FILE:"; a later failure of another printer must not hide it.
+  return openFailed ? PRT_ERR_OPEN : result;
 }
 
 void CarrySwitchedMarks(const SpoolerPrinterEntry* oldEntries, int32_t oldCount) {
@@ -303,6 +346,7 @@ int32_t PortReplace(int32_t mode, const PrinterConnection* connection) {
     if (IsNoPortSelected(portName, NoneWord(g_settings.languageIndex))) {
       WriteDebugLog("PortReplace ON Err(PORT_ERR)");
     } else {
+      TakeLivePorts();
       result = SwitchToFile(SpoolerPortPattern(portName));
     }
   } else {

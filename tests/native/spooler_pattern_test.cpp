@@ -28,6 +28,9 @@ TEST(SpoolerPattern, PortTextToPattern) {
       {L":LPT", L""},
       {L"KMr_", L""},
       {L"", L""},
+      {L"USB", L""},  // port number unknown: no printer of the spooler is its
+      {L"USB:LPT", L""},
+      {L"USB1", L"USB1"},
   };
   for (const auto& c : cases) EXPECT_EQ(Show(SpoolerPortPattern(c.port)), Show(c.pattern)) << Show(c.port);
 }

@@ -411,7 +411,9 @@ TEST_F(SpoolerTest, FailureCodesOfEachStep) {
   // and what failed is tried again by the next give-back.
   const Case offCases[] = {
       {"open A", [](FakeSpooler& f) { f.failOpen = {3}; }, PRT_ERR_OPEN, {"FILE:", "USB001", "USB001"}},
-      {"open B and set C", [](FakeSpooler& f) { f.failOpen = {4}; f.failSet = {4}; }, PRT_ERR_SETPRINTER,
+      // A printer left on "FILE:" for want of an open is the failure the
+      // operator must hear of, whatever failed after it.
+      {"open B and set C", [](FakeSpooler& f) { f.failOpen = {4}; f.failSet = {4}; }, PRT_ERR_OPEN,
        {"USB001", "FILE:", "FILE:"}},
       {"set A, open C", [](FakeSpooler& f) { f.failSet = {3}; f.failOpen = {5}; }, PRT_ERR_OPEN,
        {"FILE:", "USB001", "FILE:"}},
@@ -431,6 +433,19 @@ TEST_F(SpoolerTest, FailureCodesOfEachStep) {
     EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS) << c.what;
     EXPECT_EQ(Ports(), Original()) << c.what;
   }
+}
+
+// Printers re-plugged or re-configured after start-up are switched by the
+// port they use at the switch and put back on it.
+TEST_F(SpoolerTest, TheSwitchFollowsThePortsOfTheMoment) {
+  Install({{L"A", L"USB001", 0}, {L"B", L"USB002", 0}, {L"C", L"LPT1:", 0}});
+  fake_.printers[0].port = L"USB003";
+  fake_.printers[1].port = L"USB001";
+  PrinterConnection usb = Port(L"USB001");
+  EXPECT_EQ(PortReplace(REPLACE_ON, &usb), PRT_SUCCESS);
+  EXPECT_EQ(Ports(), (PortList{"USB003", "FILE:", "LPT1:"}));
+  EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
+  EXPECT_EQ(Ports(), (PortList{"USB003", "USB001", "LPT1:"}));
 }
 
 // Whatever fails along the way, every printer moved to "FILE:" is known to
