@@ -18,10 +18,11 @@ bool IsNoPortSelected(const std::wstring& portName, const std::wstring& noneWord
 std::wstring SpoolerPortPattern(const std::wstring& portName) {
   // A USB printer whose port number could not be read is listed as "USB";
   // as a pattern that would select every USB printer of the spooler.
-  if (portName == L"USB") return L"";
+  const std::wstring kUnknownUsbPort = L"USB";
+  if (portName == kUnknownUsbPort) return L"";
   for (size_t i = 0; i + 2 < portName.size(); ++i) {
     if (portName[i] == L':' && AsciiLower(portName[i + 1]) == L'l' && AsciiLower(portName[i + 2]) == L'p') {
-      return SpoolerPortPattern(portName.substr(0, i));
+      return i == kUnknownUsbPort.size() && portName.compare(0, i, kUnknownUsbPort) == 0 ? L"" : portName.substr(0, i);
     }
   }
   if (portName.compare(0, 4, L"KMr_") == 0 || portName.compare(0, 4, L"KMl_") == 0) return portName.substr(4);
