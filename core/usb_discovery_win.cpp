@@ -284,6 +284,9 @@ int32_t BuildUsbPrinterList() {
       // A printer plugged in since the count matched but was not written.
       g_usbList.entries = block;
       g_usbList.count = found < static_cast<int32_t>(capacity) ? found : static_cast<int32_t>(capacity);
+      // A selection beyond a list that shrank would index past its block.
+      if (g_usbList.selectedIndex >= g_usbList.count) g_usbList.selectedIndex = g_usbList.count - 1;
+      if (g_usbList.selectedIndex < 0) g_usbList.selectedIndex = 0;
       return PRT_SUCCESS;
     }
     ZeroMemory(block, capacity * sizeof(UsbPrinterEntry));

@@ -249,6 +249,14 @@ TEST_F(UsbDiscoveryTest, SearchModesWithSeveralPrinters) {
   BuildUsbPrinterList();
   ASSERT_EQ(g_usbList.count, 2);
   EXPECT_EQ(Show(g_usbList.entries[1].portName), "USB003");
+
+  // A selection beyond a list rebuilt shorter ends on its last entry.
+  for (int32_t selected : {5, 1, -2}) {
+    g_usbList.selectedIndex = selected;
+    g_settings.usbSearchMode = 2;
+    EXPECT_EQ(BuildUsbPrinterList(), PRT_SUCCESS);
+    EXPECT_EQ(g_usbList.selectedIndex, 0) << selected;
+  }
 }
 
 TEST_F(UsbDiscoveryTest, PortNumbersAndOddRegistryData) {
