@@ -254,7 +254,8 @@ bool SendChunkFile(HANDLE file, const BYTE* position, uint32_t chunk, uint32_t w
   } else {
     DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
-      DebugLogF("PrinterSendData Err(PRT_ERR_SEND(WriteFile(dwResult != ERROR_IO_PENDING))) %lu", error);
+      WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(WriteFile(dwResult != ERROR_IO_PENDING)))");
+      DebugLogF("WriteFile %lu", error);
     } else {
       uint32_t timeouts = 0;
       pending = true;
@@ -266,7 +267,9 @@ bool SendChunkFile(HANDLE file, const BYTE* position, uint32_t chunk, uint32_t w
           pending = false;
           progress.ClearWaitLine();
           if (!done || (chunk != 0 && written == 0)) {
-            DebugLogF("PrinterSendData Err((WAIT_OBJECT_0)PRT_ERR_SEND) %lu", done ? 0 : GetLastError());
+            const DWORD resultError = done ? 0 : GetLastError();
+            WriteDebugLog("PrinterSendData Err((WAIT_OBJECT_0)PRT_ERR_SEND)");
+            DebugLogF("GetOverlappedResult %lu", resultError);
             break;
           }
           PumpMessages();
@@ -358,7 +361,9 @@ int32_t CheckCom(HANDLE file) {
     DWORD errors = 0;
     COMSTAT status = {};
     if (!g_portIoSeams.clearCommError(file, &errors, &status)) {
-      DebugLogF("PrinterCheck Err(DSR) %lu", GetLastError());
+      const DWORD error = GetLastError();
+      WriteDebugLog("PrinterCheck Err(DSR)");
+      DebugLogF("ClearCommError %lu", error);
       return 0;
     }
     if (!status.fDsrHold) {
@@ -475,7 +480,9 @@ int32_t PortClose(HANDLE handle) {
     if (CloseHandle(handle)) {
       WriteDebugLog("PortClose Success");
     } else {
-      DebugLogF("PortClose Err(CloseHandle) %lu", GetLastError());
+      const DWORD error = GetLastError();
+      WriteDebugLog("PortClose Err(CloseHandle)");
+      DebugLogF("CloseHandle %lu", error);
     }
   }
   TickWait(100);
@@ -604,7 +611,9 @@ int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, B
       COMSTAT status = {};
       if (!g_portIoSeams.clearCommError(connection->handle, &errors, &status)) {
         result = PRT_ERR_RECEIVE;
-        DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) ClearCommError %lu", GetLastError());
+        const DWORD error = GetLastError();
+        WriteDebugLog("PrinterReceiveData Err(PRT_ERR_RECEIVE)");
+        DebugLogF("ClearCommError %lu", error);
         passes = 0;
       } else {
         toRead = status.cbInQue;
@@ -634,13 +643,16 @@ int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, B
       };
       if (!request) {
         result = PRT_ERR_RECEIVE;
-        DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) CreateEvent %lu", GetLastError());
+        const DWORD error = GetLastError();
+        WriteDebugLog("PrinterReceiveData Err(PRT_ERR_RECEIVE)");
+        DebugLogF("CreateEvent %lu", error);
         passes = 0;
       } else if (ReadFile(connection->handle, request->data, toRead, &count, &request->overlapped)) {
         take(count);
       } else if (DWORD error = GetLastError(); error != ERROR_IO_PENDING) {
         result = PRT_ERR_RECEIVE;
-        DebugLogF("PrinterReceiveData Err(PRT_ERR_RECEIVE) ReadFile %lu", error);
+        WriteDebugLog("PrinterReceiveData Err(PRT_ERR_RECEIVE)");
+        DebugLogF("ReadFile %lu", error);
       } else {
         DWORD rc = WaitPumping(request->overlapped.hEvent, kReadSliceMs);
         count = 0;

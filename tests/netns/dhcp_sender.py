@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Plays printers without an address: broadcasts DHCP DISCOVER messages from
 client port 68 to 255.255.255.255:67, cycling through the hardware addresses
-given on the command line ("short" sends a datagram too short to hold one).
+given on the command line ("short" sends a datagram too short to hold one;
+"big=MAC" a request padded beyond any receive buffer, 3000 bytes).
 Runs until killed; it is started only inside a test's own network namespace.
 """
 import socket
@@ -27,7 +28,12 @@ def main():
     xid = 1
     while True:
         for mac in sys.argv[1:]:
-            data = b"\x01\x01\x06" if mac == "short" else discover(mac, xid)
+            if mac == "short":
+                data = b"\x01\x01\x06"
+            elif mac.startswith("big="):
+                data = discover(mac[4:], xid) + b"\0" * 3000
+            else:
+                data = discover(mac, xid)
             s.sendto(data, ("255.255.255.255", 67))
             xid += 1
             time.sleep(0.05)

@@ -90,7 +90,8 @@ ip -n "$pc" neigh show 10.250.7.13 | grep -q lladdr || { echo "the silent host n
 
 # Printers without an address broadcast DHCP requests from the fourth host.
 ip netns exec "${hosts[3]}" python3 "$here/dhcp_sender.py" \
-  02:5A:C3:00:00:99 02:5A:C3:00:01:01 0A:00:00:00:00:01 FE:FF:FF:FF:01:02 short 02:5A:C3:00:01:03 &
+  02:5A:C3:00:00:99 02:5A:C3:00:01:01 0A:00:00:00:00:01 FE:FF:FF:FF:01:02 short 02:5A:C3:00:01:03 \
+  big=02:5A:C3:00:02:02 &
 sender=$!
 
 ip netns exec "$pc" env KIT_NETNS=1 bash "$root/scripts/wine-session.sh" wine "$exe" "$@"

@@ -491,3 +491,37 @@ TEST_F(PortIo, AReadThatOutlivesItsCancelIsBoundedAndWritesNothing) {
   CloseHandle(conn.handle);
   CloseHandle(server);
 }
+
+// Error lines are the exact texts; the system's error number follows on a
+// line of its own, after the name of the call that failed.
+TEST_F(PortIo, ErrorLinesAreExactWithTheNumberOnALineOfItsOwn) {
+  LogCapture log(L"kit_port_exact");
+  PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
+  conn.handle = PortOpen(&conn);
+  ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+  g_fake.clearCommFails = true;
+  EXPECT_EQ(PrinterCheck(&conn), 0);
+  BYTE buffer[16];
+  uint32_t length = sizeof(buffer);
+  EXPECT_EQ(PrinterReceiveData(MODE_READFIX, &conn, buffer, &length), PRT_ERR_RECEIVE);
+  g_fake.clearCommFails = false;
+  PortClose(conn.handle);
+  HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CloseHandle(closed);
+  g_settings.portKind = PORT_USB;
+  PortClose(closed);
+
+  const struct {
+    const char* line;
+    const char* call;
+  } cases[] = {{"PrinterCheck Err(DSR)", "ClearCommError "},
+               {"PrinterReceiveData Err(PRT_ERR_RECEIVE)", "ClearCommError "},
+               {"PortClose Err(CloseHandle)", "CloseHandle "}};
+  const std::vector<std::string> lines = log.Lines();
+  for (const auto& c : cases) {
+    size_t at = 0;
+    while (at < lines.size() && lines[at] != c.line) ++at;
+    ASSERT_LT(at + 1, lines.size()) << c.line << " missing";
+    EXPECT_EQ(lines[at + 1].rfind(c.call, 0), 0u) << c.line << " followed by " << lines[at + 1];
+  }
+}
