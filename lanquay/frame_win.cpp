@@ -69,17 +69,6 @@ void LqReadSettings(LqContext* record, bool withOpenTimeout) {
   }
 }
 
-uint32_t LqLimitMs(int64_t seconds, int64_t rounds) {
-  constexpr int64_t kMaxMs = 0x7FFFFFFF;
-  if (seconds <= 0 || rounds <= 0) return 0;
-  // Each factor alone above the cap already gives the cap; below it the
-  // product stays within 64 bits.
-  if (seconds > kMaxMs || rounds > kMaxMs) return static_cast<uint32_t>(kMaxMs);
-  const int64_t ms = seconds * rounds;
-  if (ms > kMaxMs / 1000) return static_cast<uint32_t>(kMaxMs);
-  return static_cast<uint32_t>(ms * 1000);
-}
-
 /// Copies the host text; longer text than the field holds is refused rather
 /// than cut, so a truncated name never reaches the wrong printer.
 bool LqSetHost(LqContext* record, const char* host) {

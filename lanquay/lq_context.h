@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "lanquay.h"
+#include "lq_limits.h"
 
 // One record type serves every handle kind (port, status, search) and the
 // one-shot calls. Allocated zero-filled by the library, freed by the matching
@@ -65,11 +66,6 @@ void LqFreeContext(LqHandle handle);
 // Reads "TIME" and "RETRY" (and "OPEN_TIMEOUT" when asked) from
 // HKCU\Software\NWD_QUAYDLL into g_lq and the record, defaults applied.
 void LqReadSettings(LqContext* record, bool withOpenTimeout);
-
-// seconds x rounds x 1000 milliseconds, computed wide and kept within
-// 0..0x7FFFFFFF: odd registry or caller values can neither overflow a tick
-// difference nor exceed what SetTimer and the socket time-outs accept.
-uint32_t LqLimitMs(int64_t seconds, int64_t rounds);
 
 // Copies host text into the record; false for null or longer than 35 characters.
 bool LqSetHost(LqContext* record, const char* host);
