@@ -1,5 +1,7 @@
 // lanquay's frame: the export table as the loader sees it, handle checks,
 // the registry time-outs and the start of Windows Sockets.
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -121,12 +123,13 @@ TEST(LanquayFrame, RegistryTimeOutsApplyAtEveryOpen) {
   ASSERT_EQ(SimCommand(SimHost(3) + " reset"), "OK");
   struct Case {
     const char* what;
+    int64_t time;
     int64_t retry;  // -1 missing, -2 written as 8 bytes
     uint32_t expectedMs;
-  } cases[] = {{"RETRY 1", 1, 1000}, {"RETRY 0", 0, 2000}, {"RETRY missing", -1, 2000},
-               {"RETRY 8 bytes", -2, 2000}};
+  } cases[] = {{"RETRY 1", 1, 1, 1000}, {"RETRY 0", 1, 0, 2000}, {"RETRY missing", 1, -1, 2000},
+               {"RETRY 8 bytes", 1, -2, 2000}, {"TIME 0", 0, 1, 4000}};
   for (const Case& c : cases) {
-    SetLqSetting("TIME", 1);
+    SetLqSetting("TIME", c.time);
     if (c.retry == -2) {
       SetLqSettingQword("RETRY", 1);
     } else {
@@ -148,6 +151,44 @@ TEST(LanquayFrame, RegistryTimeOutsApplyAtEveryOpen) {
   }
   SetLqSetting("TIME", 1);
   SetLqSetting("RETRY", 1);
+}
+
+// A printer that takes no connection at all (its queue of pending
+// connections is full, so the request goes unanswered): the open waits the
+// whole OPEN_TIMEOUT, no less, and then fails.
+TEST(LanquayFrame, OpenToAPrinterThatNeverAnswersWaitsTheWholeOpenTimeout) {
+  LanquayLib& lq = Lq();
+  SetLqSetting("TIME", 1);
+  SetLqSetting("RETRY", 1);
+  const std::string host = SimHost(8);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(9100);
+  address.sin_addr.s_addr = inet_addr(host.c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << WSAGetLastError();
+  ASSERT_EQ(listen(listener, 0), 0);
+  // Fill the queue; the platform then drops further requests unanswered.
+  std::vector<SOCKET> fillers;
+  for (int i = 0; i < 4; ++i) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    fillers.push_back(s);
+  }
+  Sleep(200);
+  for (int64_t waits : {1, 2}) {
+    SetLqSetting("OPEN_TIMEOUT", waits);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(lq.openPort(host.c_str()), -1) << "OPEN_TIMEOUT " << waits;
+    uint32_t took = MsSince(start);
+    EXPECT_GE(took + 50, static_cast<uint32_t>(waits * 1000)) << "OPEN_TIMEOUT " << waits << ": took " << took;
+    EXPECT_LE(took, static_cast<uint32_t>(waits * 1000 + 800)) << "OPEN_TIMEOUT " << waits << ": took " << took;
+  }
+  for (SOCKET s : fillers) closesocket(s);
+  closesocket(listener);
+  SetLqSetting("OPEN_TIMEOUT", -1);
 }
 
 // Nothing listens at this address: the open fails within OPEN_TIMEOUT
