@@ -179,6 +179,9 @@ TEST_F(PortIo, ComSettingsAreSetAtOpenAndPutBackAtClose) {
     EXPECT_EQ(working.Parity, NOPARITY);
     EXPECT_EQ(working.StopBits, ONESTOPBIT);
     EXPECT_EQ(working.fOutX, static_cast<DWORD>(c.outX)) << c.writingMethod << "/" << c.comFlowControl;
+    // No parity check. (Wine's serial layer does not report DSR flow
+    // control back, so that flag cannot be read here.)
+    EXPECT_EQ(working.fParity, static_cast<DWORD>(FALSE));
     EXPECT_EQ(g_savedComState.BaudRate, static_cast<DWORD>(CBR_9600));
     PortClose(conn.handle);
 
@@ -523,5 +526,22 @@ TEST_F(PortIo, ErrorLinesAreExactWithTheNumberOnALineOfItsOwn) {
     while (at < lines.size() && lines[at] != c.line) ++at;
     ASSERT_LT(at + 1, lines.size()) << c.line << " missing";
     EXPECT_EQ(lines[at + 1].rfind(c.call, 0), 0u) << c.line << " followed by " << lines[at + 1];
+  }
+}
+
+// A port that cannot be opened: -40 for every kind, and the command block
+// handed in is freed all the same.
+TEST_F(PortIo, APortThatFailsToOpenGivesMinus40AndFreesTheBlock) {
+  const struct {
+    int32_t kind;
+    const wchar_t* path;
+  } cases[] = {{PORT_COM, L"\\\\.\\COM77"}, {PORT_USB, L"\\\\?\\usb#vid_fe5a&pid_0000#none#{x}"},
+               {PORT_LPT, L"\\\\.\\LPT9"}};
+  for (const auto& c : cases) {
+    PrinterConnection conn = MakeConnection(c.kind, c.path, c.path);
+    CommandBuffer buffer = {16, static_cast<BYTE*>(GlobalAlloc(GPTR, 16))};
+    ASSERT_NE(buffer.data, nullptr);
+    EXPECT_EQ(SendPrinter(MODE_READFIX, &conn, nullptr, &buffer), PRT_ERR_OPEN) << c.kind;
+    EXPECT_EQ(buffer.data, nullptr) << c.kind << ": block not freed";
   }
 }
