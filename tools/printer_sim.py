@@ -28,6 +28,10 @@ Commands:
     serial                     the serial number the printer holds now
     wait_count <n> <ms>        waits until n bytes arrived; "OK <count>"
     connections                data-port connections accepted so far
+    stale <hex>                bytes the printer sends unasked: on COM at once
+                               (they wait in the port's input queue), on a LAN
+                               printer at the start of its next data-port
+                               connection
 
 Faults (set fault NAME, with "set arg N" where it takes a number):
     none, silent (no reply), wrong_header, split (reply in 3 pieces, arg ms
@@ -85,6 +89,9 @@ class Printer:
         self.received_cmd = bytearray()
         self.pending = bytearray()
         self.connections = 0
+        self.stale = bytearray()
+        # Set by the COM endpoint: writes straight to the terminal.
+        self.write_now = getattr(self, "write_now", None)
 
     # Replies -----------------------------------------------------------
     def _reply(self, kind):
@@ -183,6 +190,7 @@ class PtyEndpoint:
         # Wine closes the port between exchanges.
         self.slave = slave
         self.master = master
+        self.printer.write_now = lambda data: os.write(self.master, data)
         tmp = self.link + ".tmp"
         if os.path.lexists(tmp):
             os.unlink(tmp)
@@ -243,8 +251,11 @@ def serve_tcp(printer, host, port, handler):
 def data_port(printer, conn):
     with printer.lock:
         printer.connections += 1
+        stale, printer.stale = bytes(printer.stale), bytearray()
     count = 0
     try:
+        if stale:
+            conn.sendall(stale)
         while True:
             while printer.fault == "stall":
                 time.sleep(0.05)
@@ -333,6 +344,12 @@ def control(printers, line):
             return "OK " + p.serial
         elif cmd == "connections":
             return "OK %d" % p.connections
+        elif cmd == "stale":
+            data = bytes.fromhex(rest)
+            if p.write_now is not None:
+                p.write_now(data)
+            else:
+                p.stale += data
         elif cmd == "wait_count":
             n, ms = (int(x) for x in rest.split())
             deadline = time.monotonic() + ms / 1000.0

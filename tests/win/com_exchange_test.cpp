@@ -92,6 +92,14 @@ TEST_F(ComExchange, RepliesAreParsedIntoTheOutputTexts) {
   EXPECT_EQ(wcslen(SerialNumberText), 49u);
 }
 
+// Bytes the printer sent unasked before the command (here shaped like a
+// wrong reply) are drained first and never taken for the reply.
+TEST_F(ComExchange, StaleBytesBeforeTheCommandAreDrained) {
+  ASSERT_EQ(SimCommand("com stale 37627374616c6500"), "OK");
+  EXPECT_EQ(Send(MODE_READFIX), 0);
+  EXPECT_STREQ(FirmwareVersionText, L"ABC-123 01.23 A");
+}
+
 TEST_F(ComExchange, SerialTextLongerThanTheLengthByteIsRefusedAndNothingSent) {
   std::wstring tooLong(256, L'7');
   ASSERT_EQ(SimCommand("com clear"), "OK");

@@ -119,6 +119,22 @@ TEST_F(NetLanExchange, ReadFixResetAndReadVari) {
   }
 }
 
+// Bytes a printer sent unasked when the connection opened are drained before
+// the command and never taken for its reply.
+TEST_F(NetLanExchange, StaleBytesBeforeTheCommandAreDrained) {
+  for (int slot = 0; slot < kNetSlotCount; ++slot) {
+    g_program.netSlot = slot;
+    const std::string host = SimHost(2);
+    ASSERT_EQ(SimCommand(host + " reset"), "OK");
+    ASSERT_EQ(SimCommand(host + " stale 37627374616c6500"), "OK");
+    PrinterConnection connection = LanConnection(host);
+    CommandBuffer buffer = {};
+    EXPECT_EQ(SendPrinter(MODE_READFIX, &connection, nullptr, &buffer), PRT_SUCCESS) << kSlotNames[slot];
+    EXPECT_EQ(Narrow(FirmwareVersionText), "ABC-123 01.23 A") << kSlotNames[slot];
+    folder_.TakeLog();
+  }
+}
+
 // The printer answers the reset once, wrongly. Three attempts read the
 // reply; the first finds the wrong bytes, the later ones find nothing more,
 // and the wrong data is what is reported.
