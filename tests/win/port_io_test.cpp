@@ -545,3 +545,71 @@ TEST_F(PortIo, APortThatFailsToOpenGivesMinus40AndFreesTheBlock) {
     EXPECT_EQ(buffer.data, nullptr) << c.kind << ": block not freed";
   }
 }
+
+namespace {
+std::vector<std::wstring>* g_waitLineTexts = nullptr;
+WNDPROC g_staticProc = nullptr;
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SETTEXT && g_waitLineTexts) g_waitLineTexts->push_back(reinterpret_cast<const wchar_t*>(lParam));
+  return CallWindowProcW(g_staticProc, window, message, wParam, lParam);
+}
+}  // namespace
+
+// The wait line while a slow printer holds a chunk: the text of the
+// language with 1 to 21 dots, then 1 again; cleared when the chunk is done.
+// With the short wait unit the chunk outlasts the limit (the dots wrap); with
+// the longer one it ends in time (the line is cleared).
+TEST_F(PortIo, WaitLineDotsCountAndClear) {
+  ASSERT_EQ(SimCommand("com set fault slow"), "OK");
+  ASSERT_EQ(SimCommand("com set arg 8000"), "OK");
+  const struct {
+    int language;
+    const wchar_t* prefix;
+    DWORD sliceMs;
+    int32_t result;
+  } cases[] = {{1, L"Writing Flash ROM ", 40, PRT_ERR_SEND}, {0, L"Flash\u66f8\u8fbc\u307f\u4e2d ", 80, 0}};
+  for (const auto& c : cases) {
+    g_settings.languageIndex = c.language;
+    g_portIoSeams.writeSliceMs = c.sliceMs;
+    HWND dialog = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr,
+                                  nullptr);
+    HWND waitLine = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 10, 10, dialog,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdcProgressWaitLine)), nullptr, nullptr);
+    std::vector<std::wstring> texts;
+    g_waitLineTexts = &texts;
+    g_staticProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(waitLine, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProc)));
+    g_program.progressDialog = dialog;
+    EXPECT_EQ(SendBlock(PORT_COM, FirmwareBytes(24576)), c.result) << c.language;
+    g_program.progressDialog = nullptr;
+    g_waitLineTexts = nullptr;
+    DestroyWindow(dialog);
+
+    size_t dots = 0;
+    int ticks = 0;
+    for (const std::wstring& t : texts) {
+      if (t.empty()) {
+        dots = 0;
+        continue;
+      }
+      ++ticks;
+      ASSERT_EQ(t.compare(0, wcslen(c.prefix), c.prefix), 0) << c.language;
+      const size_t now = t.size() - wcslen(c.prefix);
+      EXPECT_EQ(t.find_first_not_of(L'.', wcslen(c.prefix)), std::wstring::npos) << c.language;
+      EXPECT_EQ(now, dots == 21 ? 1u : dots + 1) << c.language << " after " << dots << " dots";
+      dots = now;
+    }
+    ASSERT_FALSE(texts.empty()) << c.language << ": the printer never held a chunk";
+    if (c.result == 0) {
+      EXPECT_TRUE(texts.back().empty()) << c.language << ": wait line not cleared";
+    } else {
+      EXPECT_GT(ticks, 21) << c.language << ": the dots never started again";
+    }
+    ASSERT_EQ(SimCommand("com set arg 1000000"), "OK");
+    Sleep(500);  // let the printer swallow what a stopped send left behind
+    ASSERT_EQ(SimCommand("com set arg 8000"), "OK");
+  }
+  g_portIoSeams.writeSliceMs = kWriteSliceMs;
+  g_settings.languageIndex = 1;
+  ASSERT_EQ(SimCommand("com reset"), "OK");
+}
