@@ -658,6 +658,10 @@ int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, B
         count = 0;
         BOOL got = GetOverlappedResult(connection->handle, &request->overlapped, &count, FALSE);
         if (rc == WAIT_OBJECT_0) {
+          // The request has ended: its block holds what a direct read would
+          // have left in the caller's buffer, including a reset reply that a
+          // driver delivers with a count of 0.
+          std::memcpy(buffer + received, request->data, toRead);
           if (got && count != 0) {
             take(count);
             passes = 3;
