@@ -58,9 +58,20 @@ bool ResetSimulator() {
 
 std::vector<unsigned char> SimBytes(int printer) { return SimReceived(Target(printer)); }
 
+// The fake spooler's printers: one on the COM printer's port, one per
+// simulated LAN printer, one on a port no flow uses.
+std::wstring SpoolerPrinters() {
+  std::wstring list = L"Receipt COM=COM5:;Office=LPT3:";
+  for (int printer : {2, 3, 4}) list += L";Receipt " + std::to_wstring(printer) + L"=IP_" + SimAddress(printer);
+  return list;
+}
+
 bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
   setup = wanted;
-  if (!folder.Copy(ROMSMITH_EXE, L"Romsmith.exe") || !folder.EnableLog()) return false;
+  if (!folder.Copy(ROMSMITH_EXE, L"Romsmith.exe") || !folder.Copy(FAKE_SPOOLER_DLL, L"fake_spooler.dll") ||
+      !folder.EnableLog()) {
+    return false;
+  }
   if (setup.lanquay && !folder.Copy(LANQUAY_DLL, L"lanquay.dll")) return false;
   std::vector<IniKey> keys = {
       {L"File", L"Type", setup.updateMode ? L"Online" : L"PowerOn"},
@@ -88,6 +99,10 @@ bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
 }
 
 bool RomsmithSession::Start(const std::wstring& arguments, bool waitForWindow) {
+  // The program inherits these: its test seam loads the fake spooler.
+  SetEnvironmentVariableW(L"ROMSMITH_TEST_SEAMS", (folder / L"fake_spooler.dll").c_str());
+  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER", SpoolerPrinters().c_str());
+  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STATE", (folder / L"spooler.txt").c_str());
   if (!program.Start(folder / L"Romsmith.exe", arguments)) return false;
   if (!arguments.empty() || !waitForWindow) return true;
   main = gui::WaitTopWindow(pid(), L"Romsmith", L"Romsmith");
@@ -151,6 +166,23 @@ bool RomsmithSession::ReceivedFirmware(int printer, std::string* why) {
   while (same < got.size() && same < firmware.size() && got[same] == firmware[same]) ++same;
   *why = target + " received " + std::to_string(got.size()) + " bytes, the file has " +
          std::to_string(firmware.size()) + "; first difference at byte " + std::to_string(same);
+  return false;
+}
+
+bool RomsmithSession::SpoolerRestored(int* switches, std::string* why) const {
+  FILE* in = _wfopen((folder / L"spooler.txt").c_str(), L"r");
+  if (!in) {
+    *why = "the fake spooler was not loaded";
+    return false;
+  }
+  *switches = -1;
+  if (fscanf(in, "switches %d\n", switches) != 1) *why = "the fake spooler's state is unreadable";
+  char line[512];
+  std::string state;
+  while (fgets(line, sizeof(line), in)) state += line;
+  fclose(in);
+  if (state.find("FILE:") == std::string::npos && *switches >= 0) return true;
+  *why += "printers left switched:\n" + state;
   return false;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "tools/gui_driver.h"
 
 constexpr int kJapanese = 0;
@@ -49,6 +51,9 @@ class RomsmithSession {
   // True when the printer (a SimHost number, or 0 for the COM printer)
   // received exactly the firmware file; `why` says what differed.
   bool ReceivedFirmware(int printer, std::string* why);
+  // True when every printer of the fake spooler is back on its own port;
+  // `switches` counts the port changes made so far.
+  bool SpoolerRestored(int* switches, std::string* why) const;
   // Debug log lines written since the last call.
   std::vector<std::string> NewLogLines();
 
@@ -61,6 +66,14 @@ class RomsmithSession {
 
  private:
   size_t logSeen_ = 0;
+};
+
+// Names parameterised flows after their table's name column.
+struct FlowName {
+  template <typename Flow>
+  std::string operator()(const ::testing::TestParamInfo<Flow>& flow) const {
+    return flow.param.name;
+  }
 };
 
 // Deterministic bytes that hold no printer command (no ESC, no GS).

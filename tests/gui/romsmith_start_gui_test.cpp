@@ -71,7 +71,9 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   DWORD code = 99;
   ASSERT_TRUE(s.program.WaitExit(&code)) << "the automatic run did not end by itself";
   EXPECT_EQ(code, static_cast<DWORD>(run.exitCode));
-  EXPECT_TRUE(gui::TopWindows(s.pid(), nullptr, nullptr).empty());
+  int switches = 0;
+  std::string why;
+  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AutoRun{"CancelEnds", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kDeclined, kExitDeclined},
                       AutoRun{"FailedWrite", true, L"LAN", {9}, L"fw.hx2", AutoEnd::kFailed, kExitWriteFailed},
                       AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters}),
-    [](const ::testing::TestParamInfo<AutoRun>& info) { return std::string(info.param.name); });
+    FlowName());
 
 TEST(RomsmithStart, SecondCopyShowsMessage15AndLeavesOne) {
   RomsmithSession first(L"first");

@@ -83,6 +83,12 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_EQ(SimCommand(SimHost(printer) + " count"), "OK 0") << SimHost(printer) << " was written to";
     EXPECT_EQ(SimCommand(SimHost(printer) + " connections"), "OK 0") << SimHost(printer) << " was reached";
   }
+  int switches = 0;
+  std::string why;
+  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+  if (!flow.written.empty()) {
+    EXPECT_GT(switches, 0) << "no spooler printer was switched to FILE: during the write";
+  }
   std::vector<std::string> log = s.NewLogLines();
   EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), 1u) << "the firmware file is read once per run";
   if (!flow.fails) {
@@ -103,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false},
         WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true},
         WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true}),
-    [](const ::testing::TestParamInfo<WriteFlow>& info) { return std::string(info.param.name); });
+    FlowName());
 
 // Get Version shows the parsed version; Reset Printer resets every listed printer.
 struct PrinterCommandFlow {
@@ -145,6 +151,9 @@ TEST_P(RomsmithPrinterCommand, ReachesEveryPrinter) {
       EXPECT_NE(got.find(reset), std::string::npos) << SimHost(printer) << " was not reset: " << got;
     }
   }
+  int switches = 0;
+  std::string why;
+  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
   DWORD code = 99;
   EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
@@ -155,6 +164,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PrinterCommandFlow{"GetVersionCom", IDC_GET_VERSION, 10, L"COM", {}, L" ABC-123 01.23 A"},
                       PrinterCommandFlow{"GetVersionLan", IDC_GET_VERSION, 10, L"LAN", {3}, L" XY-9 02.00 B"},
                       PrinterCommandFlow{"ResetEveryLanPrinter", IDC_RESET_PRINTER, 8, L"LAN", {2, 3, 4}, L""}),
-    [](const ::testing::TestParamInfo<PrinterCommandFlow>& info) { return std::string(info.param.name); });
+    FlowName());
 
 }  // namespace
