@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "com_defaults_rule.h"
 #include "firmware_file.h"
 #include "net_library.h"
 #include "result_message.h"
@@ -39,20 +40,7 @@ void ReadComFlowControl() {
   key[sizeof(key) / sizeof(key[0]) - 1] = L'\0';
   wchar_t value[kPortsTextChars + 1] = {};
   GetProfileStringW(L"Ports", key, L"115200,n,8,1,p", value, kPortsTextChars);
-  int field = 0;
-  const wchar_t* start = value;
-  for (const wchar_t* p = value;; ++p) {
-    if (*p == L',' || *p == L'\0') {
-      if (field == 4) {
-        g_settings.comFlowControl = (p - start == 1 && *start == L'x') ? 1 : 0;
-        return;
-      }
-      if (*p == L'\0') break;
-      ++field;
-      start = p + 1;
-    }
-  }
-  g_settings.comFlowControl = 0;
+  g_settings.comFlowControl = ComFlowControlFromPortsValue(value);
 }
 
 void SetLogSwitch() {
