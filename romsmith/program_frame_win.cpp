@@ -20,18 +20,6 @@ constexpr int kIdOk = 700;           // the progress dialog's OK button
 constexpr int kMessageRunning = 15;  // "... is already running."
 constexpr int kPortsTextChars = 522;
 
-// Brings the window titled `title` (or the box or dialog it has open) to the
-// front, restored from minimised. Returns the window, or null when none runs.
-HWND BringForward(const wchar_t* title) {
-  HWND window = FindWindowW(nullptr, title);
-  if (window == nullptr) return nullptr;
-  HWND popup = GetLastActivePopup(window);
-  if (popup == nullptr) popup = window;
-  SetForegroundWindow(popup);
-  ShowWindow(popup, SW_RESTORE);
-  return window;
-}
-
 // The system's serial defaults for the saved COM port: only the fifth field
 // (flow control) matters; exactly "x" means XON/XOFF.
 void ReadComFlowControl() {
@@ -88,7 +76,7 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     if (spec.messageOnSecondStart) ShowResultMessage(nullptr, kMessageRunning, L"");
-    BringForward(spec.title);
+    BringWindowForward(spec.title);
     FreeProgramMemory();
     return earlyExit;
   }
@@ -130,6 +118,16 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
   FreeProgramMemory();
   if (spec.afterShutdown != nullptr) spec.afterShutdown();
   return exitCode;
+}
+
+HWND BringWindowForward(const wchar_t* title) {
+  HWND window = FindWindowW(nullptr, title);
+  if (window == nullptr) return nullptr;
+  HWND popup = GetLastActivePopup(window);
+  if (popup == nullptr) popup = window;
+  SetForegroundWindow(popup);
+  ShowWindow(popup, SW_RESTORE);
+  return window;
 }
 
 void SetDlgFocus(HWND dialog, HWND control) {

@@ -38,13 +38,8 @@ void StartUnattendedRun(const wchar_t* commandLine, int interactive) {
 // running Tagsmith is closed with its Exit command.
 void AfterShutdown() {
   FreeLanListResources();
-  HWND tagsmith = FindWindowW(nullptr, kTagsmithTitle);
-  if (tagsmith == nullptr) return;
-  HWND popup = GetLastActivePopup(tagsmith);
-  if (popup == nullptr) popup = tagsmith;
-  SetForegroundWindow(popup);
-  ShowWindow(popup, SW_RESTORE);
-  PostMessageW(tagsmith, WM_COMMAND, IDC_EXIT, 0);
+  HWND tagsmith = BringWindowForward(kTagsmithTitle);
+  if (tagsmith != nullptr) PostMessageW(tagsmith, WM_COMMAND, IDC_EXIT, 0);
 }
 
 }  // namespace
