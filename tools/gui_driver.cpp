@@ -200,27 +200,34 @@ bool Program::WaitExit(DWORD* exitCode, DWORD timeoutMs) {
 
 // Windows ----------------------------------------------------------------------
 
+namespace {
+
+struct WindowSearch {
+  DWORD pid;
+  const wchar_t* windowClass;
+  const wchar_t* title;
+  bool hiddenToo;
+  std::vector<HWND> found;
+};
+
+// A named callback rather than a lambda: 32-bit builds need its stdcall form.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  auto* s = reinterpret_cast<WindowSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (s->pid != 0 && owner != s->pid) return TRUE;
+  if (!s->hiddenToo && !IsWindowVisible(window)) return TRUE;
+  if (s->windowClass && _wcsicmp(ClassOf(window).c_str(), s->windowClass) != 0) return TRUE;
+  if (s->title && Text(window) != s->title) return TRUE;
+  s->found.push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> TopWindows(DWORD pid, const wchar_t* windowClass, const wchar_t* title, bool hiddenToo) {
-  struct Search {
-    DWORD pid;
-    const wchar_t* windowClass;
-    const wchar_t* title;
-    bool hiddenToo;
-    std::vector<HWND> found;
-  } search{pid, windowClass, title, hiddenToo, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (s->pid != 0 && owner != s->pid) return TRUE;
-        if (!s->hiddenToo && !IsWindowVisible(window)) return TRUE;
-        if (s->windowClass && _wcsicmp(ClassOf(window).c_str(), s->windowClass) != 0) return TRUE;
-        if (s->title && Text(window) != s->title) return TRUE;
-        s->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{pid, windowClass, title, hiddenToo, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
