@@ -1,8 +1,9 @@
 #!/bin/bash
 # Pictures of Romsmith for the README, taken from the real program under
-# Xvfb: the main window in each port kind and the progress dialog while
-# writing and at each closing message, in Japanese and in English. The
-# operator program drives Romsmith; the pictures are cropped to the window.
+# Xvfb: the main window in each port kind, the LAN list sorted by address,
+# and the progress dialog while writing and at each closing message, in
+# Japanese and in English. The operator program drives Romsmith; the
+# pictures are cropped to the window.
 #   bash scripts/screenshots.sh      -> docs/screenshots/*.png
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

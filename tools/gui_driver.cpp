@@ -211,6 +211,7 @@ struct WindowSearch {
   std::vector<HWND> found;
 };
 
+// A named callback rather than a lambda: 32-bit builds need its stdcall form.
 BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
   auto* s = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
