@@ -27,6 +27,16 @@ LRESULT SendLimited(HWND window, UINT message, WPARAM wParam, LPARAM lParam, boo
   return static_cast<LRESULT>(result);
 }
 
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+}  // namespace
+
+const std::string& LastError() { return g_lastError; }
+
 void RemoveTree(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
@@ -47,15 +57,6 @@ void RemoveTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-}  // namespace
-
-const std::string& LastError() { return g_lastError; }
 
 std::string Narrow(const std::wstring& text) {
   int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
