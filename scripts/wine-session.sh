@@ -3,11 +3,12 @@
 # from an earlier run leaks in) and its own X display. The prefix and the
 # wineserver are removed afterwards.
 #   wine-session.sh COMMAND [ARGS...]
+# Japanese texts need a font that Wine is told about: IPAGothic stands in
+# for the Japanese system font and is linked behind Tahoma, the programs'
+# dialog font, which comes from fonts-wine.
 set -euo pipefail
 if [ "${1:-}" = "--inside" ]; then
   shift
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
   exec "$@"
 fi
 prefix=$(mktemp -d /tmp/kit-wine.XXXXXX)
@@ -21,4 +22,15 @@ cleanup() {
   rm -rf "$prefix"
 }
 trap cleanup EXIT
+# The prefix is made outside X: about four times faster than under Xvfb.
+env -u DISPLAY wineboot -i >/dev/null 2>&1
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+for f in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+  [ -f "$f" ] && ln -sf "$f" "$fonts/"
+done
+nt='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+env -u DISPLAY wine reg add "$nt\\FontSubstitutes" /v 'MS UI Gothic' /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
+env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
+env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v 'MS Shell Dlg' /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
+wineserver -w
 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --inside "$@"
