@@ -36,13 +36,7 @@ void StartUnattendedRun(const wchar_t* commandLine, int interactive) {
 
 void CloseTagsmith() {
   FreeLanListResources();
-  HWND tagsmith = FindWindowW(nullptr, kTagsmithTitle);
-  if (tagsmith == nullptr) return;
-  HWND popup = GetLastActivePopup(tagsmith);
-  if (popup == nullptr) popup = tagsmith;
-  SetForegroundWindow(popup);
-  ShowWindow(popup, SW_RESTORE);
-  PostMessageW(tagsmith, WM_COMMAND, IDC_EXIT, 0);
+  CommandOtherProgram(kTagsmithTitle, IDC_EXIT);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "main_window.h"
 
-#include <commctrl.h>
-
 #include <cwchar>
 
 #include "program_frame.h"
@@ -19,19 +17,14 @@ TagsmithWindowState g_tagsmithWindow = {};
 
 namespace {
 
-constexpr int kSerialInputLimit = 10;
 // Catalogue messages of the two operations.
-constexpr int32_t kMessageConfirmRead = 11;
-constexpr int32_t kMessageConfirmWrite = 12;
-constexpr int32_t kMessageWriteDone = 14;
+enum OperationMessage : int32_t { kMessageConfirmRead = 11, kMessageConfirmWrite = 12, kMessageWriteDone = 14 };
+constexpr int kSerialInputLimit = 10;
 // The box holds 10 characters when typed, but a program can put more into it
 // with WM_SETTEXT. Reading up to one character more than the serial
 // command's length byte can describe keeps such a text too long, so the core
 // refuses it whole instead of writing a cut version.
 constexpr int kSerialReadChars = 257;
-constexpr int kClassExtraBytes = 30;  // DLGWINDOWEXTRA: the class serves a dialog template
-
-int Language() { return g_settings.languageIndex == 0 ? 0 : 1; }
 
 void UpdateWriteButton(HWND window) {
   EnableWindow(GetDlgItem(window, IDC_WRITE_SERIAL), GetWindowTextLengthW(GetDlgItem(window, IDC_SERIAL_INPUT)) > 0);
@@ -49,8 +42,9 @@ void CentreOnScreen(HWND window) {
 BOOL OnInitDialog(HWND window) {
   g_frame.busy = 1;
   SetWindowTextW(window, kTagsmithTitle);
+  const int language = g_settings.languageIndex == 0 ? 0 : 1;
   for (int i = 0; i < kTagsmithControlTextCount; ++i) {
-    SetDlgItemTextW(window, kTagsmithControlTexts[i].controlId, kTagsmithControlTexts[i].text[Language()]);
+    SetDlgItemTextW(window, kTagsmithControlTexts[i].controlId, kTagsmithControlTexts[i].text[language]);
   }
   SendDlgItemMessageW(window, IDC_INFO_ICON, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_INFORMATION)), 0);
   SetDlgItemTextW(window, IDC_VERSION, g_frame.versionText);
@@ -71,17 +65,24 @@ void FinishOperation(HWND window, HWND focus) {
   if (g_tagsmithWindow.exitPending) PostMessageW(window, WM_COMMAND, IDC_EXIT, 0);
 }
 
-void OnGetSerial(HWND window) {
-  HWND focus = GetFocus();
-  RefreshUsbSelection();
-  SetDlgItemTextW(window, IDC_SERIAL_READ, L"");
-  if (ShowResultMessage(window, kMessageConfirmRead, nullptr) != IDOK) {
+// Asks the operation's confirmation; on OK the window turns busy. On
+// anything else the focus goes back where the command found it.
+bool ConfirmAndBegin(HWND window, int32_t confirmation, HWND focus) {
+  if (ShowResultMessage(window, confirmation, nullptr) != IDOK) {
     SetDlgFocus(window, focus);
-    return;
+    return false;
   }
   g_tagsmithWindow.operating = 1;
   BeginBusy(window);
   PumpMessages();
+  return true;
+}
+
+void OnGetSerial(HWND window) {
+  HWND focus = GetFocus();
+  RefreshUsbSelection();
+  SetDlgItemTextW(window, IDC_SERIAL_READ, L"");
+  if (!ConfirmAndBegin(window, kMessageConfirmRead, focus)) return;
   int32_t result = ReadPrinterSerial();
   if (result != 0) {
     g_frame.busy = 1;
@@ -100,13 +101,7 @@ void OnWriteSerial(HWND window) {
   RefreshUsbSelection();
   wchar_t serial[kSerialReadChars] = {};
   GetDlgItemTextW(window, IDC_SERIAL_INPUT, serial, kSerialReadChars);
-  if (ShowResultMessage(window, kMessageConfirmWrite, nullptr) != IDOK) {
-    SetDlgFocus(window, focus);
-    return;
-  }
-  g_tagsmithWindow.operating = 1;
-  BeginBusy(window);
-  PumpMessages();
+  if (!ConfirmAndBegin(window, kMessageConfirmWrite, focus)) return;
   int32_t result = WritePrinterSerial(serial);
   g_frame.busy = 1;
   ShowResultMessage(window, result != 0 ? result : kMessageWriteDone, nullptr);
@@ -146,6 +141,17 @@ void OnCommand(HWND window, WPARAM wParam) {
 
 }  // namespace
 
+bool CreateMainWindow(int showCommand) {
+  g_tagsmithWindow.ready = 0;
+  HWND window = CreateMainDialog(kTagsmithTitle, MainWndProc, IDI_TAGSMITH, IDD_TAGSMITH_MAIN, 0);
+  if (window == nullptr) return false;
+  g_tagsmithWindow.window = window;
+  g_tagsmithWindow.ready = 1;
+  ShowMainWindow(window, showCommand);
+  SetDlgFocus(window, GetDlgItem(window, IDC_SERIAL_INPUT));
+  return true;
+}
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -157,60 +163,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       SendMessageW(window, WM_COMMAND, IDC_EXIT, 0);
       return 0;
     case WM_DESTROY:
+      g_program.mainWindow = nullptr;
       PostQuitMessage(0);
-      return 0;
-    case WM_SETCURSOR:
-      if (HandleBusyCursor(window, lParam)) return TRUE;
-      break;
-    case WM_ACTIVATE:
-      if (LOWORD(wParam) == WA_INACTIVE) RememberFocus(window);
-      break;
-    case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_MINIMIZE) RememberFocus(window);
-      break;
-    case WM_SETFOCUS:
-      RestoreFocus(window);
       return 0;
     default:
       break;
   }
-  return DefWindowProcW(window, message, wParam, lParam);
+  return FrameDefaultProc(window, message, wParam, lParam);
 }
 
-bool CreateMainWindow(int showCommand) {
-  g_tagsmithWindow.ready = 0;
-  WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = MainWndProc;
-  windowClass.cbWndExtra = kClassExtraBytes;
-  windowClass.hInstance = g_program.instance;
-  windowClass.hIcon = LoadIconW(g_program.instance, MAKEINTRESOURCEW(IDI_TAGSMITH));
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kTagsmithTitle;
-  if (RegisterClassW(&windowClass) == 0) return false;
-  g_frame.mainThreadId = GetCurrentThreadId();
-  InitCommonControls();
-
-  HWND window = CreateDialogParamW(g_program.instance, MAKEINTRESOURCEW(IDD_TAGSMITH_MAIN), nullptr,
-                                   reinterpret_cast<DLGPROC>(reinterpret_cast<void*>(MainWndProc)), 0);
-  if (window == nullptr) return false;
-  g_tagsmithWindow.window = window;
-  g_program.mainWindow = window;
-  g_tagsmithWindow.ready = 1;
-  ShowWindow(window, showCommand);
-  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-  SetForegroundWindow(window);
-  UpdateWindow(window);
-  SetDlgFocus(window, GetDlgItem(window, IDC_SERIAL_INPUT));
-  return true;
-}
-
-void HandOverToRomsmith() {
-  // The class as well as the title: Romsmith's message boxes carry its title too.
-  HWND romsmith = FindWindowW(kRomsmithClass, kRomsmithTitle);
-  if (romsmith == nullptr) return;
-  HWND popup = GetLastActivePopup(romsmith);
-  SetForegroundWindow(popup);
-  ShowWindow(popup, SW_RESTORE);
-  PostMessageW(romsmith, WM_COMMAND, IDC_ROMSMITH_TAGSMITH_RETURN, 0);
-}
+void HandOverToRomsmith() { CommandOtherProgram(kRomsmithTitle, IDC_ROMSMITH_TAGSMITH_RETURN); }

@@ -5,8 +5,7 @@
 // The window title, the same in both languages; also how Romsmith and a
 // second copy of Tagsmith find this window.
 constexpr wchar_t kTagsmithTitle[] = L"Tagsmith";
-// Romsmith's window class and title, for the hand-over at exit.
-constexpr wchar_t kRomsmithClass[] = L"Romsmith";
+// Romsmith's title, for the hand-over at exit.
 constexpr wchar_t kRomsmithTitle[] = L"Romsmith";
 
 struct ControlText {
