@@ -39,7 +39,7 @@ std::vector<IniKey> LanSettings(int slot) {
 
 // One Tagsmith in a program folder of its own.
 struct TagsmithRun {
-  explicit TagsmithRun(const wchar_t* tag) : folder(tag) {}
+  explicit TagsmithRun(const wchar_t* tag) : folder(gui::TempFolderPath(tag)) {}
 
   bool Prepare(const std::vector<IniKey>& settings, bool lanquay = true, bool sxStub = false) {
     return folder.Copy(TAGSMITH_EXE) && (!lanquay || folder.Copy(LANQUAY_DLL)) &&
