@@ -3,6 +3,8 @@
 # from an earlier run leaks in) and its own X display. The prefix and the
 # wineserver are removed afterwards.
 #   wine-session.sh COMMAND [ARGS...]
+# With KIT_WINE_DISPLAY=1 the session uses the desktop of DISPLAY instead of
+# a virtual one (for a person who wants to click through the programs).
 # Japanese texts need a font that Wine is told about: IPAGothic stands in
 # for the Japanese system font and is linked behind Tahoma, the programs'
 # dialog font, which comes from fonts-wine.
@@ -33,4 +35,8 @@ env -u DISPLAY wine reg add "$nt\\FontSubstitutes" /v 'MS UI Gothic' /t REG_SZ /
 env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
 env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v 'MS Shell Dlg' /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
 wineserver -w
-xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --inside "$@"
+if [ "${KIT_WINE_DISPLAY:-}" = 1 ]; then
+  "$@"
+else
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --inside "$@"
+fi

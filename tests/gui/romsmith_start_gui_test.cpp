@@ -23,6 +23,7 @@ struct AutoRun {
   AutoEnd end;
   int exitCode;
 };
+void PrintTo(const AutoRun& flow, std::ostream* out) { *out << flow.name; }
 
 class RomsmithAutomatic : public ::testing::TestWithParam<AutoRun> {};
 

@@ -27,6 +27,7 @@ struct WriteFlow {
   std::vector<int> untouched;       // printers that must receive nothing
   bool fails;                       // message 19 above the progress dialog
 };
+void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
 size_t CountLines(const std::vector<std::string>& lines, const std::string& line) {
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
@@ -120,6 +121,7 @@ struct PrinterCommandFlow {
   std::vector<int> lanList;
   std::wstring versionLabel;  // expected label 1031 after Get Version
 };
+void PrintTo(const PrinterCommandFlow& flow, std::ostream* out) { *out << flow.name; }
 
 class RomsmithPrinterCommand : public ::testing::TestWithParam<PrinterCommandFlow> {};
 
@@ -139,18 +141,23 @@ TEST_P(RomsmithPrinterCommand, ReachesEveryPrinter) {
 
   ASSERT_TRUE(gui::Click(s.main, flow.button)) << LastError();
   ASSERT_TRUE(gui::Answer(s.pid(), Message(flow.confirmation, kEnglish), IDOK)) << LastError();
+  // The answer comes back before the window turns busy: wait for what the
+  // command does, then for the window.
   if (!flow.versionLabel.empty()) {
     EXPECT_TRUE(gui::WaitControlText(s.main, IDC_VERSION_RESULT, flow.versionLabel)) << LastError();
   }
-  EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
-  EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "unexpected box: " << gui::Narrow(gui::MessageBoxes(s.pid())[0].text);
   if (flow.button == IDC_RESET_PRINTER) {
     const std::string reset = "1b3d025245534554331b3d03";  // ESC = 2 RESET3 ESC = 3
     for (int printer : flow.lanList) {
-      std::string got = SimCommand(SimHost(printer) + " received");
-      EXPECT_NE(got.find(reset), std::string::npos) << SimHost(printer) << " was not reset: " << got;
+      std::string got;
+      EXPECT_TRUE(gui::WaitUntil([&] {
+        got = SimCommand(SimHost(printer) + " received");
+        return got.find(reset) != std::string::npos;
+      })) << SimHost(printer) << " was not reset: " << got;
     }
   }
+  EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
+  EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "unexpected box: " << gui::Narrow(gui::MessageBoxes(s.pid())[0].text);
   int switches = 0;
   std::string why;
   EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
