@@ -339,7 +339,23 @@ void OnExit() {
   DestroyWindow(window);
 }
 
+// Commands that start printer or file work. While one runs, the window is
+// disabled, but a command can still arrive: posted, or as a click that Wine
+// hands to a disabled button. A second exchange on the same port in the
+// middle of the first would interleave their bytes.
+bool StartsWork(int id) {
+  switch (id) {
+    case IDC_BROWSE: case IDC_REFRESH: case IDC_LAN_ADD: case IDC_LAN_SEARCH: case IDC_LAN_DELETE:
+    case IDC_GET_VERSION: case IDC_PRINT_VERSION: case IDC_RESET_PRINTER: case IDC_START_WRITING:
+    case IDC_START_TAGSMITH:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void OnCommand(HWND window, int id, int code) {
+  if (StartsWork(id) && (g_mainWindow.operationRunning || g_progress.state != kProgressNone)) return;
   switch (id) {
     case IDC_MODE_REWRITE_ALL:
     case IDC_MODE_UPDATE:

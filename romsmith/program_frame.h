@@ -49,6 +49,12 @@ extern FrameState g_frame;
 // hook, loop, shutdown. Returns the process exit code.
 int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
 
+// Brings the top-level window titled `title` (or the box or dialog it has
+// open) to the front, restored from minimised. Returns that top-level window,
+// or null when none exists. Used by the one-instance rule and the hand-over
+// between the two programs at exit.
+HWND BringWindowForward(const wchar_t* title);
+
 // Gives `control` the focus and tells the dialog, so the default button follows.
 void SetDlgFocus(HWND dialog, HWND control);
 
@@ -84,10 +90,6 @@ HWND CreateMainDialog(const wchar_t* className, WNDPROC windowProc, int iconId, 
 // Shows the main window with the show command, sets the arrow cursor and
 // brings the window forward.
 void ShowMainWindow(HWND window, int showCommand);
-
-// The other program's window titled `title`, if it runs: its last active
-// pop-up comes forward, restored, and the window receives `command`.
-void CommandOtherProgram(const wchar_t* title, WORD command);
 
 // The default handling of a main window's messages: the frame's share (the
 // focused control remembered on deactivation and minimising, given back with

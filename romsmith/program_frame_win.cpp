@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "com_defaults_rule.h"
 #include "firmware_file.h"
 #include "net_library.h"
 #include "result_message.h"
@@ -21,18 +22,6 @@ constexpr int kIdOk = 700;           // the progress dialog's OK button
 constexpr int kMessageRunning = 15;  // "... is already running."
 constexpr int kPortsTextChars = 522;
 
-// Brings the window titled `title` (or the box or dialog it has open) to the
-// front, restored from minimised. Returns the window, or null when none runs.
-HWND BringForward(const wchar_t* title) {
-  HWND window = FindWindowW(nullptr, title);
-  if (window == nullptr) return nullptr;
-  HWND popup = GetLastActivePopup(window);
-  if (popup == nullptr) popup = window;
-  SetForegroundWindow(popup);
-  ShowWindow(popup, SW_RESTORE);
-  return window;
-}
-
 // The system's serial defaults for the saved COM port: only the fifth field
 // (flow control) matters; exactly "x" means XON/XOFF.
 void ReadComFlowControl() {
@@ -41,20 +30,7 @@ void ReadComFlowControl() {
   key[sizeof(key) / sizeof(key[0]) - 1] = L'\0';
   wchar_t value[kPortsTextChars + 1] = {};
   GetProfileStringW(L"Ports", key, L"115200,n,8,1,p", value, kPortsTextChars);
-  int field = 0;
-  const wchar_t* start = value;
-  for (const wchar_t* p = value;; ++p) {
-    if (*p == L',' || *p == L'\0') {
-      if (field == 4) {
-        g_settings.comFlowControl = (p - start == 1 && *start == L'x') ? 1 : 0;
-        return;
-      }
-      if (*p == L'\0') break;
-      ++field;
-      start = p + 1;
-    }
-  }
-  g_settings.comFlowControl = 0;
+  g_settings.comFlowControl = ComFlowControlFromPortsValue(value);
 }
 
 void SetLogSwitch() {
@@ -102,7 +78,7 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     if (spec.messageOnSecondStart) ShowResultMessage(nullptr, kMessageRunning, L"");
-    BringForward(spec.title);
+    BringWindowForward(spec.title);
     FreeProgramMemory();
     return earlyExit;
   }
@@ -144,6 +120,16 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
   FreeProgramMemory();
   if (spec.afterShutdown != nullptr) spec.afterShutdown();
   return exitCode;
+}
+
+HWND BringWindowForward(const wchar_t* title) {
+  HWND window = FindWindowW(nullptr, title);
+  if (window == nullptr) return nullptr;
+  HWND popup = GetLastActivePopup(window);
+  if (popup == nullptr) popup = window;
+  SetForegroundWindow(popup);
+  ShowWindow(popup, SW_RESTORE);
+  return window;
 }
 
 void SetDlgFocus(HWND dialog, HWND control) {
@@ -287,11 +273,6 @@ void ShowMainWindow(HWND window, int showCommand) {
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
   SetForegroundWindow(window);
   UpdateWindow(window);
-}
-
-void CommandOtherProgram(const wchar_t* title, WORD command) {
-  HWND other = BringForward(title);
-  if (other != nullptr) PostMessageW(other, WM_COMMAND, command, 0);
 }
 
 LRESULT FrameDefaultProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

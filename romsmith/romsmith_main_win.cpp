@@ -34,9 +34,12 @@ void StartUnattendedRun(const wchar_t* commandLine, int interactive) {
   PostMessageW(window, WM_COMMAND, IDC_START_WRITING, 0);
 }
 
-void CloseTagsmith() {
+// After the loop: the list header marks and search results go, and a
+// running Tagsmith is closed with its Exit command.
+void AfterShutdown() {
   FreeLanListResources();
-  CommandOtherProgram(kTagsmithTitle, IDC_EXIT);
+  HWND tagsmith = BringWindowForward(kTagsmithTitle);
+  if (tagsmith != nullptr) PostMessageW(tagsmith, WM_COMMAND, IDC_EXIT, 0);
 }
 
 }  // namespace
@@ -53,9 +56,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   spec.messageOnSecondStart = true;
   spec.createMainWindow = CreateMainWindow;
   spec.afterCreate = StartUnattendedRun;
-  spec.afterShutdown = CloseTagsmith;
+  spec.afterShutdown = AfterShutdown;
   spec.unattendedEarlyExit = kExitNotStarted;
   int code = RunProgram(spec, instance, commandLine, showCommand);
-  FreeLanListResources();
+  FreeLanListResources();  // early exits skip AfterShutdown
   return code;
 }

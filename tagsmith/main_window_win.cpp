@@ -172,4 +172,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   return FrameDefaultProc(window, message, wParam, lParam);
 }
 
-void HandOverToRomsmith() { CommandOtherProgram(kRomsmithTitle, IDC_ROMSMITH_TAGSMITH_RETURN); }
+void HandOverToRomsmith() {
+  HWND romsmith = BringWindowForward(kRomsmithTitle);
+  if (romsmith != nullptr) PostMessageW(romsmith, WM_COMMAND, IDC_ROMSMITH_TAGSMITH_RETURN, 0);
+}

@@ -1,4 +1,6 @@
-// The COM box's typing rule, keystroke by keystroke as the box applies it.
+// The COM rules of the window: typing the port name, and the flow control
+// of the system's serial defaults.
+#include "com_defaults_rule.h"
 #include "com_name_rule.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +39,26 @@ TEST(ComNameRule, OnlyTheLastCharacterIsExamined) {
   EXPECT_EQ(ComNameAfterTyping(L"xyz5"), L"xyz5");
   EXPECT_EQ(ComNameAfterTyping(L"xyzA"), L"xyz");
   EXPECT_EQ(ComNameAfterTyping(L"COM123"), L"COM123");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ComDefaultsRule, FlowControlField) {
+  struct Case {
+    const wchar_t* value;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {L"115200,n,8,1,x", 1}, {L"115200,n,8,1,p", 0}, {L"115200,n,8,1", 0},  {L"115200,n,8,1,X", 0},
+      {L"115200,n,8,1,xx", 0}, {L",,,,x", 1},          {L"x,x,x,x", 0},       {L"9600,n,8,1,x,extra", 1},
+      {L"", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ComFlowControlFromPortsValue(c.value), c.expected)
+        << "value: " << std::string(c.value, c.value + wcslen(c.value));
+  }
 }
 
 }  // namespace
