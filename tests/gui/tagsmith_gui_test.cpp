@@ -28,13 +28,28 @@ std::vector<IniKey> ComSettings() {
   return {{L"Language", L"Country", L"English"}, {L"Port", L"Connected", L"COM"}, {L"Port", L"PortCOM", kSimComName}};
 }
 
-// The LAN printer list holds one printer, found through `slot`.
+// The LAN printer list holds two printers found through `slot`; the second
+// one, printer 2 of the simulator, is selected.
 std::vector<IniKey> LanSettings(int slot) {
-  std::wstring record = std::to_wstring(slot) + L",KM-510," + Wide(SimHost(2)) + L",00:11:22:33:44:55";
+  auto record = [slot](int printer) {
+    return std::to_wstring(slot) + L",KM-510," + Wide(SimHost(printer)) + L",00:11:22:33:44:5" +
+           std::to_wstring(printer);
+  };
   return {{L"Language", L"Country", L"English"},
           {L"Port", L"Connected", L"LAN"},
-          {L"Port", L"PortLAN", L"Port001"},
-          {L"IPAddress", L"Port001", record}};
+          {L"Port", L"PortLAN", L"Port002"},
+          {L"IPAddress", L"Port001", record(3)},
+          {L"IPAddress", L"Port002", record(2)}};
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::string bytes;
+  if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), file)) > 0;) bytes.append(chunk, n);
+    fclose(file);
+  }
+  return bytes;
 }
 
 // One Tagsmith in a program folder of its own.
@@ -150,6 +165,7 @@ TEST(TagsmithGui, LanPrinterIsReachedThroughItsSlotsLibrary) {
   };
   for (const LanCase& c : cases) {
     SCOPED_TRACE(c.name);
+    ASSERT_EQ(SimCommand(SimHost(3) + " reset"), "OK");
     ASSERT_EQ(SimCommand(SimHost(2) + " reset"), "OK");
     ASSERT_EQ(SimCommand(SimHost(2) + " set serial LAN4711"), "OK");
     TagsmithRun run(L"tagsmith-lan");
@@ -212,6 +228,7 @@ TEST(TagsmithGui, ExitCommandEndsTagsmithAndHandsOverToRomsmith) {
 
   TagsmithRun run(L"tagsmith-exit");
   ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  const std::string settings = FileBytes(run.folder / L"Romsmith.ini");
   ASSERT_TRUE(run.Start()) << LastError();
   // What Romsmith does when it ends.
   PostMessageW(run.window, WM_COMMAND, IDC_EXIT, 0);
@@ -227,7 +244,27 @@ TEST(TagsmithGui, ExitCommandEndsTagsmithAndHandsOverToRomsmith) {
   EXPECT_EQ(exitCode, 0u);
   EXPECT_EQ(g_romsmithCommands[0], IDC_ROMSMITH_TAGSMITH_RETURN);
   EXPECT_FALSE(IsIconic(romsmith)) << "Romsmith was not restored";
+  EXPECT_EQ(FileBytes(run.folder / L"Romsmith.ini"), settings) << "Tagsmith saved the settings";
   DestroyWindow(romsmith);
+}
+
+TEST(TagsmithGui, ExitDuringAnOperationWaitsForItsResult) {
+  // A write waits two seconds before its read-back has an answer: time for
+  // Romsmith's Exit to arrive.
+  ASSERT_EQ(SimCommand("com reset"), "OK");
+  TagsmithRun run(L"tagsmith-busy-exit");
+  ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  ASSERT_TRUE(run.Start()) << LastError();
+  ASSERT_TRUE(gui::TypeChars(run.window, IDC_SERIAL_INPUT, L"000456")) << LastError();
+  ASSERT_TRUE(gui::Click(run.window, IDC_WRITE_SERIAL)) << LastError();
+  ASSERT_TRUE(gui::Answer(run.program.pid(), Message(12), IDOK)) << LastError();
+  ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindowEnabled(run.window); }));
+  PostMessageW(run.window, WM_COMMAND, IDC_EXIT, 0);
+  EXPECT_TRUE(gui::Answer(run.program.pid(), Message(14), IDOK)) << LastError();
+  DWORD exitCode = 1;
+  ASSERT_TRUE(run.program.WaitExit(&exitCode)) << "the Exit was lost";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(SimCommand("com serial"), "OK 000456");
 }
 
 }  // namespace
