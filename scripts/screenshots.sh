@@ -15,9 +15,12 @@ if [ "${1:-}" = "--in-session" ]; then
   trap '"$root/tools/sim_fixture.sh" stop "$work/sim"' EXIT
   "$root/tools/sim_fixture.sh" start "$work/sim"
   operator="$build/tools/romsmith_operator.exe"
+  # No window manager runs under Xvfb: Wine draws the title bars itself.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
   for language in Japan English; do
     tag=$([ $language = Japan ] && echo ja || echo en)
-    folder="$work/$language"
+    # A short path for the file-name box in the pictures: C:\Romsmith.
+    folder="$WINEPREFIX/drive_c/Romsmith"
     pictures="$work/pictures-$tag"
     mkdir -p "$pictures"
     # The first printer reads slowly, so the dialog is seen half-way; the

@@ -6,8 +6,9 @@
 # With KIT_WINE_DISPLAY=1 the session uses the desktop of DISPLAY instead of
 # a virtual one (for a person who wants to click through the programs).
 # Japanese texts need a font that Wine is told about: IPAGothic stands in
-# for the Japanese system font and is linked behind Tahoma, the programs'
-# dialog font, which comes from fonts-wine.
+# for the Japanese system font, and its proportional twin IPAPGothic is
+# linked behind Tahoma, the programs' dialog font (from fonts-wine), so that
+# Japanese labels keep about the width they have on a Japanese Windows.
 set -euo pipefail
 if [ "${1:-}" = "--inside" ]; then
   shift
@@ -27,13 +28,15 @@ trap cleanup EXIT
 # The prefix is made outside X: about four times faster than under Xvfb.
 env -u DISPLAY wineboot -i >/dev/null 2>&1
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
-for f in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+# This Wine build does not look in /usr/share/wine/fonts by itself; Marlett
+# draws the caption buttons.
+for f in /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf; do
   [ -f "$f" ] && ln -sf "$f" "$fonts/"
 done
 nt='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
 env -u DISPLAY wine reg add "$nt\\FontSubstitutes" /v 'MS UI Gothic' /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
-env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
-env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v 'MS Shell Dlg' /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
+env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v Tahoma /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1
+env -u DISPLAY wine reg add "$nt\\FontLink\\SystemLink" /v 'MS Shell Dlg' /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1
 wineserver -w
 if [ "${KIT_WINE_DISPLAY:-}" = 1 ]; then
   "$@"

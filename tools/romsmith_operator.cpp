@@ -8,6 +8,9 @@
 //       an automatic run on FIRMWARE: confirms, waits for the end of the
 //       write, confirms both closing messages; prints the time of each stage
 //       and the exit code, and exits with it
+//   romsmith_operator start FOLDER
+//       starts Romsmith from a folder as shipped (no settings file yet),
+//       confirms the start-up notice and leaves with Exit
 //   romsmith_operator tour FOLDER FIRMWARE PICTURES
 //       an interactive run for the screenshots: the main window in each port
 //       kind, then a write to the LAN list with its progress dialog
@@ -159,6 +162,21 @@ int Write(int argc, wchar_t** argv) {
   return static_cast<int>(code);
 }
 
+int StartAndExit(int argc, wchar_t** argv) {
+  if (argc < 3) return Fail("start needs FOLDER");
+  gui::Program romsmith;
+  if (!romsmith.Start(std::wstring(argv[2]) + L"\\Romsmith.exe")) return Fail("start");
+  HWND main = gui::WaitTopWindow(romsmith.pid(), L"Romsmith", L"Romsmith");
+  gui::MessageBoxSeen notice;
+  if (!main || !gui::WaitMessageBox(romsmith.pid(), &notice)) return Fail("main window and start-up notice");
+  printf("Romsmith started and showed: %s\n", FirstLine(notice.text).c_str());
+  if (!gui::PressBoxButton(notice, IDOK) || !gui::Click(main, kExit)) return Fail("exit");
+  DWORD code = 0;
+  if (!romsmith.WaitExit(&code)) return Fail("end");
+  printf("Romsmith exit code: %lu\n", static_cast<unsigned long>(code));
+  return static_cast<int>(code);
+}
+
 int Tour(int argc, wchar_t** argv) {
   if (argc < 5) return Fail("tour needs FOLDER FIRMWARE PICTURES");
   std::wstring folder = argv[2];
@@ -201,7 +219,8 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"prepare") return Prepare(argc, argv);
   if (command == L"write") return Write(argc, argv);
+  if (command == L"start") return StartAndExit(argc, argv);
   if (command == L"tour") return Tour(argc, argv);
-  fprintf(stderr, "usage: romsmith_operator prepare|write|tour ...\n");
+  fprintf(stderr, "usage: romsmith_operator prepare|write|start|tour ...\n");
   return 100;
 }

@@ -92,7 +92,7 @@ bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
   if (!firmwareName.empty()) {
     firmware = MakeFirmware(setup.firmwareBytes, static_cast<unsigned>(setup.firmwareBytes));
     if (!folder.WriteFile(firmwareName, firmware)) return false;
-    keys.push_back({L"Send", L"Filename", FirmwarePath()});
+    if (setup.nameInSettings) keys.push_back({L"Send", L"Filename", FirmwarePath()});
   }
   keys.insert(keys.end(), setup.extra.begin(), setup.extra.end());
   return folder.WriteSettings(keys);

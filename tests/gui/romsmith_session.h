@@ -22,7 +22,8 @@ struct RomsmithSetup {
   bool updateMode = false;                 // Update a part of ROM area instead of Rewrite All
   std::wstring kind = L"COM";              // [Port] Connected
   std::vector<int> lanPrinters;            // simulated printer numbers (SimHost) in list order
-  std::wstring firmwareName;               // a file made in the folder, named in [Send] Filename
+  std::wstring firmwareName;               // a file made in the folder
+  bool nameInSettings = true;              // and named in [Send] Filename
   size_t firmwareBytes = 150 * 1024;
   bool lanquay = true;                     // copy lanquay.dll into the folder
   bool startNotice = false;                // leave the start-up notice on

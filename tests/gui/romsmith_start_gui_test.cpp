@@ -36,6 +36,7 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   setup.kind = run.kind;
   setup.lanPrinters = run.lanList;
   setup.firmwareName = run.fileName;
+  setup.nameInSettings = false;  // the command line names it
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError();
 
