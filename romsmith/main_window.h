@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <string>
 
 #include "printer_connection.h"
 #include "settings_types.h"
@@ -53,6 +54,10 @@ void EndUnattendedRun(int exitCode);
 // Carries out an Exit that arrived while an operation ran.
 void FinishOperation();
 
+// The catalogue text with its "%s" places filled in order; every argument is
+// copied as it stands, so a "%s" inside a file name or model stays text.
+std::wstring FillPlaces(const wchar_t* format, const wchar_t* const* arguments, int count);
+
 // Operations (operations_win.cpp).
 void OnPrinterCommand(int commandId);  // 520, 521, 530
 void OnStartWriting();
@@ -61,6 +66,9 @@ void OnStartWriting();
 void InitLanList();
 void ShowPrinterList(int32_t n);
 void SelectLanRow(int32_t row);
+// Sorts the listed records by a column's text (direction 0 ascending, 1
+// descending), rewrites the rows and moves the header mark to that column.
+void SortPrinterList(HWND list, int column, uint16_t direction);
 void OnLanCommand(int commandId);  // 511, 512, 513
 LRESULT OnLanListNotify(NMHDR* header);
 void FreeLanListResources();

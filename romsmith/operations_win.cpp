@@ -34,22 +34,6 @@ constexpr int kPathBoxChars = 2064;
 int Language() { return g_settings.languageIndex == 0 ? 0 : 1; }
 bool OnLan() { return g_settings.portKind == PORT_LAN; }
 
-// The catalogue text with its "%s" places filled in order; every argument is
-// copied as it stands, so a "%s" inside a file name stays text.
-std::wstring FillPlaces(const wchar_t* format, const wchar_t* const* arguments, int count) {
-  std::wstring out;
-  int used = 0;
-  for (const wchar_t* p = format; *p != L'\0'; ++p) {
-    if (p[0] == L'%' && p[1] == L's' && used < count) {
-      out += arguments[used++];
-      ++p;
-    } else {
-      out += *p;
-    }
-  }
-  return out;
-}
-
 // One exchange with the printer the window names now: spooler entries on its
 // port to "FILE:", the command, and the entries back whatever happened.
 int32_t ExchangeWithPrinter(uint16_t kind, const wchar_t* text, CommandBuffer* buffer) {
@@ -96,6 +80,20 @@ void ShowPreparing(HWND dialog, int32_t printer) {
 }
 
 }  // namespace
+
+std::wstring FillPlaces(const wchar_t* format, const wchar_t* const* arguments, int count) {
+  std::wstring out;
+  int used = 0;
+  for (const wchar_t* p = format; *p != L'\0'; ++p) {
+    if (p[0] == L'%' && p[1] == L's' && used < count) {
+      out += arguments[used++];
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
 
 void OnPrinterCommand(int commandId) {
   int message = kMessageConfirmReset;
