@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tests/win/message_box_driver.h"
 #include "tools/gui_driver.h"
@@ -34,10 +35,12 @@ int wmain(int argc, wchar_t** argv) {
   gui::ProgramFolder folder(argv[1], true);
   std::string tagsmith = gui::Narrow(argv[2]);
   std::string lanquay = gui::Narrow(argv[3]);
+  std::vector<gui::IniKey> settings(3);
+  settings[0] = {L"Language", L"Country", argv[4]};
+  settings[1] = {L"Port", L"Connected", L"COM"};
+  settings[2] = {L"Port", L"PortCOM", L"COM5"};
   if (!folder.Copy(tagsmith.c_str(), L"Tagsmith.exe") || !folder.Copy(lanquay.c_str(), L"lanquay.dll") ||
-      !folder.WriteSettings({{L"Language", L"Country", argv[4]},
-                             {L"Port", L"Connected", L"COM"},
-                             {L"Port", L"PortCOM", L"COM5"}})) {
+      !folder.WriteSettings(settings)) {
     return Fail("prepare");
   }
   gui::Program program;
