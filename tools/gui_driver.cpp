@@ -209,7 +209,7 @@ std::vector<HWND> TopWindows(DWORD pid, const wchar_t* windowClass, const wchar_
     std::vector<HWND> found;
   } search{pid, windowClass, title, hiddenToo, {}};
   EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
+      [](HWND window, LPARAM param) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(param);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
