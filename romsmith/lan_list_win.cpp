@@ -350,7 +350,7 @@ void SortPrinterList(HWND list, int column, uint16_t direction) {
 }
 
 void OnLanCommand(int commandId) {
-  if (g_settings.portKind != PORT_LAN || !g_mainWindow.ready) return;
+  if (g_settings.portKind != PORT_LAN || !g_mainWindow.ready || g_settings.lanList == nullptr) return;
   switch (commandId) {
     case IDC_LAN_ADD: OnAdd(); break;
     case IDC_LAN_SEARCH: OnSearch(); break;

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Pictures of Romsmith and Tagsmith for the README, taken from the real
-# programs under Xvfb: Romsmith's main window in each port kind and the
-# progress dialog while writing and at each closing message, and Tagsmith's
-# window after reading a serial number, in Japanese and in English. The
-# operator programs drive them; the pictures are cropped to the window.
+# programs under Xvfb: Romsmith's main window in each port kind, the LAN
+# list sorted by address, and the progress dialog while writing and at each
+# closing message; Tagsmith's window after reading a serial number; in
+# Japanese and in English. The operator programs drive them; the pictures
+# are cropped to the window.
 #   bash scripts/screenshots.sh      -> docs/screenshots/*.png
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -13,7 +13,8 @@
 //       confirms the start-up notice and leaves with Exit
 //   romsmith_operator tour FOLDER FIRMWARE PICTURES
 //       an interactive run for the screenshots: the main window in each port
-//       kind, then a write to the LAN list with its progress dialog
+//       kind, the LAN list sorted by address, then a write to the LAN list
+//       with its progress dialog
 // Pictures are saved as BMP files; the scripts convert them.
 #include <windows.h>
 
@@ -22,11 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/gui/list_view_probe.h"
 #include "tests/win/message_box_driver.h"
 #include "tools/gui_driver.h"
 
 namespace {
 
+constexpr int kLanList = 1073;
 constexpr int kStartWriting = 532;
 constexpr int kExit = 533;
 constexpr int kProgressOk = 700;
@@ -199,6 +202,16 @@ int Tour(int argc, wchar_t** argv) {
     RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Picture(pictures, main, kind.name);
   }
+  // Two clicks on the address title: the list in descending order, the
+  // header showing its mark.
+  HWND list = GetDlgItem(main, kLanList);
+  for (int mark : {0, 1}) {
+    if (!lv::ClickHeader(list, 1) || !gui::WaitUntil([&] { return lv::HeaderMark(list, 1) == mark; })) {
+      return Fail("sort");
+    }
+  }
+  RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Picture(pictures, main, L"main_lan_sorted");
   if (!gui::Click(main, kStartWriting)) return Fail("start writing");
   gui::MessageBoxSeen box;
   if (!gui::WaitMessageBox(romsmith.pid(), &box)) return Fail("confirmation");
