@@ -48,6 +48,7 @@ PY
   fi
   pictures="$out/pictures"
   mkdir -p "$pictures"
+  say "Running: Romsmith.exe sample.hex ($(stat -c %s "$sample") bytes, Rewrite All area, COM5), the driver answering"
   set +e
   wine "$operator" write "$(winepath -w "$folder")" "$(winepath -w "$sample")" "$(winepath -w "$pictures")" \
     >"$out/operator.txt"

@@ -27,6 +27,16 @@ LRESULT SendLimited(HWND window, UINT message, WPARAM wParam, LPARAM lParam, boo
   return static_cast<LRESULT>(result);
 }
 
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+}  // namespace
+
+const std::string& LastError() { return g_lastError; }
+
 void RemoveTree(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
@@ -47,15 +57,6 @@ void RemoveTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-}  // namespace
-
-const std::string& LastError() { return g_lastError; }
 
 std::string Narrow(const std::wstring& text) {
   int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -200,27 +201,34 @@ bool Program::WaitExit(DWORD* exitCode, DWORD timeoutMs) {
 
 // Windows ----------------------------------------------------------------------
 
+namespace {
+
+struct WindowSearch {
+  DWORD pid;
+  const wchar_t* windowClass;
+  const wchar_t* title;
+  bool hiddenToo;
+  std::vector<HWND> found;
+};
+
+// A named callback rather than a lambda: 32-bit builds need its stdcall form.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  auto* s = reinterpret_cast<WindowSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (s->pid != 0 && owner != s->pid) return TRUE;
+  if (!s->hiddenToo && !IsWindowVisible(window)) return TRUE;
+  if (s->windowClass && _wcsicmp(ClassOf(window).c_str(), s->windowClass) != 0) return TRUE;
+  if (s->title && Text(window) != s->title) return TRUE;
+  s->found.push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> TopWindows(DWORD pid, const wchar_t* windowClass, const wchar_t* title, bool hiddenToo) {
-  struct Search {
-    DWORD pid;
-    const wchar_t* windowClass;
-    const wchar_t* title;
-    bool hiddenToo;
-    std::vector<HWND> found;
-  } search{pid, windowClass, title, hiddenToo, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) CALLBACK -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (s->pid != 0 && owner != s->pid) return TRUE;
-        if (!s->hiddenToo && !IsWindowVisible(window)) return TRUE;
-        if (s->windowClass && _wcsicmp(ClassOf(window).c_str(), s->windowClass) != 0) return TRUE;
-        if (s->title && Text(window) != s->title) return TRUE;
-        s->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{pid, windowClass, title, hiddenToo, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

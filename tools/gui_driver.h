@@ -29,6 +29,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kWaitMs
 // a Windows path is returned as it is.
 std::wstring WinePath(const char* unixPath);
 
+// Removes a folder with everything in it (read-only files too).
+void RemoveTree(const std::wstring& folder);
+
 struct IniKey {
   std::wstring section;
   std::wstring key;

@@ -255,30 +255,4 @@ TEST(RomsmithLanList, Delete) {
   EXPECT_EQ(lan.s.folder.ReadSetting(L"IPAddress", L"Port001"), L"\x1");
 }
 
-// A hand-edited list of 300 entries with a repeated address shows message 5
-// at start and then the first 255 distinct addresses.
-TEST(RomsmithLanList, OversizedHandEditedList) {
-  std::vector<std::wstring> listed;
-  for (int i = 0; i < 300; ++i) {
-    int n = i == 1 ? 0 : i;  // the second entry repeats the first address
-    listed.push_back(L"1,KM-510,10.8." + std::to_wstring(n / 200) + L"." + std::to_wstring(n % 200 + 1) + L",");
-  }
-  LanSession lan(L"lanoversized");
-  RomsmithSetup setup;
-  ASSERT_TRUE(lan.s.Prepare(setup));
-  // Start without waiting: message 5 comes before the main window.
-  std::vector<gui::IniKey> keys = {{L"Port", L"Connected", L"LAN"}, {L"INIT_MSG", L"Mode", L"OFF"}};
-  for (size_t i = 0; i < listed.size(); ++i) keys.push_back({L"IPAddress", PortKey(static_cast<int>(i + 1)), listed[i]});
-  ASSERT_TRUE(lan.s.folder.WriteSettings(keys)) << LastError();
-  ASSERT_TRUE(lan.s.Start(L"", false)) << LastError();
-  ASSERT_TRUE(gui::Answer(lan.s.pid(), Message(5, kEnglish), IDOK)) << LastError();
-  lan.s.main = gui::WaitTopWindow(lan.s.pid(), L"Romsmith", L"Romsmith");
-  ASSERT_NE(lan.s.main, nullptr);
-  HWND list = GetDlgItem(lan.s.main, IDC_LAN_LIST);
-  ASSERT_EQ(lv::Rows(list), 255);
-  EXPECT_EQ(lv::Cell(list, 1, 1), L"10.8.0.3");
-  EXPECT_EQ(lv::Cell(list, 254, 1), L"10.8.1.56");
-  ASSERT_TRUE(lan.Exit()) << LastError();
-}
-
 }  // namespace

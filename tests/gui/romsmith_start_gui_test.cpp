@@ -12,7 +12,7 @@ namespace {
 
 using gui::LastError;
 
-enum class AutoEnd { kWritten, kDeclined, kRejected, kFailed, kEmptyList };
+enum class AutoEnd { kWritten, kDeclined, kRejected, kFailed, kEmptyList, kClosedWhileWriting };
 
 struct AutoRun {
   const char* name;
@@ -30,6 +30,11 @@ class RomsmithAutomatic : public ::testing::TestWithParam<AutoRun> {};
 TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   const AutoRun& run = GetParam();
   ASSERT_TRUE(ResetSimulator());
+  if (run.end == AutoEnd::kClosedWhileWriting) {
+    // A printer that reads slowly keeps the write going while the window closes.
+    ASSERT_EQ(SimCommand(SimHost(2) + " set fault slow"), "OK");
+    ASSERT_EQ(SimCommand(SimHost(2) + " set arg 50000"), "OK");
+  }
   RomsmithSession s(L"auto");
   RomsmithSetup setup;
   setup.updateMode = run.updateMode;
@@ -62,6 +67,15 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
       ASSERT_TRUE(gui::Answer(s.pid(), Message(19, kEnglish), IDOK)) << LastError();
       break;
     }
+    case AutoEnd::kClosedWhileWriting: {
+      ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
+      HWND progress = s.WaitProgressDialog();
+      ASSERT_NE(progress, nullptr);
+      ASSERT_TRUE(gui::WaitUntil([&] { return SimCommand(SimHost(2) + " count") != "OK 0"; }));
+      // As the system closes a window it shuts down: the program itself is busy.
+      PostMessageW(GetWindow(progress, GW_OWNER), WM_CLOSE, 0, 0);
+      break;
+    }
     case AutoEnd::kEmptyList: {
       gui::MessageBoxSeen box;
       ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box)) << LastError();
@@ -84,7 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
                       AutoRun{"WrongExtension", false, L"COM", {}, L"fw.hx1", AutoEnd::kRejected, kExitFileRejected},
                       AutoRun{"CancelEnds", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kDeclined, kExitDeclined},
                       AutoRun{"FailedWrite", true, L"LAN", {9}, L"fw.hx2", AutoEnd::kFailed, kExitWriteFailed},
-                      AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters}),
+                      AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters},
+                      AutoRun{"ClosedWhileWriting", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kClosedWhileWriting,
+                              kExitInterrupted}),
     FlowName());
 
 TEST(RomsmithStart, SecondCopyShowsMessage15AndLeavesOne) {

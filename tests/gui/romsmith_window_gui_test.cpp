@@ -136,3 +136,25 @@ TEST(RomsmithWindow, ComTypingAndFileNameCheck) {
 }
 
 }  // namespace
+
+// A model without USB leaves the parallel port only: the kind is forced to
+// LPT, which carries the check mark and shows its box, whatever kind the
+// settings held.
+TEST(RomsmithWindow, ModelWithoutUsbOffersLptOnly) {
+  RomsmithSession s(L"lptonly");
+  RomsmithSetup setup;
+  setup.kind = L"USB";
+  setup.extra = {{L"Printer", L"Printer01", L"KM-P1,Disable,Enable,hx*"}, {L"Printer", L"Connected", L"Printer01"}};
+  ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  ASSERT_TRUE(s.Start()) << LastError();
+  EXPECT_TRUE(gui::WaitUntil([&] { return gui::ControlChecked(s.main, IDC_KIND_LPT); })) << "LPT is not checked";
+  EXPECT_TRUE(gui::ControlVisible(s.main, IDC_LPT_PORT));
+  for (int id : {IDC_KIND_USB, IDC_KIND_COM, IDC_KIND_LAN}) EXPECT_FALSE(gui::ControlChecked(s.main, id)) << id;
+  for (int id : {IDC_KIND_USB, IDC_KIND_COM, IDC_KIND_LAN, IDC_MODE_UPDATE}) {
+    EXPECT_FALSE(gui::ControlEnabled(s.main, id)) << id << " is offered for a model without USB";
+  }
+  EXPECT_FALSE(gui::ControlVisible(s.main, IDC_USB_PORT));
+  ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
+  DWORD code = 99;
+  EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
+}

@@ -8,36 +8,10 @@
 #include <sstream>
 
 #include "core/settings_types.h"
+#include "tools/gui_driver.h"
 
-namespace {
-
-// Wine maps the Unix root to drive Z:.
-std::wstring WinePath(const char* unixPath) {
-  std::wstring out = L"Z:";
-  for (const char* p = unixPath; *p; ++p) out += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  return out;
-}
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring full = folder + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(full);
-      } else {
-        DeleteFileW(full.c_str());
-      }
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
-}  // namespace
+using gui::RemoveTree;
+using gui::WinePath;
 
 NetTestFolder::NetTestFolder() {
   wchar_t temp[MAX_PATH];
