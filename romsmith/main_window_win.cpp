@@ -521,48 +521,17 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       g_program.mainWindow = nullptr;
       PostQuitMessage(g_frame.interactive != 0 ? 0 : g_mainWindow.exitCode);
       return 0;
-    case WM_ACTIVATE:
-      if (LOWORD(wParam) == WA_INACTIVE) RememberFocus(window);
-      break;
-    case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_MINIMIZE) RememberFocus(window);
-      break;
-    case WM_SETFOCUS:
-      RestoreFocus(window);
-      return 0;
-    case WM_SETCURSOR:
-      if (HandleBusyCursor(window, lParam)) return TRUE;
-      break;
     default:
       break;
   }
-  return DefWindowProcW(window, message, wParam, lParam);
+  return FrameDefaultProc(window, message, wParam, lParam);
 }
 
 bool CreateMainWindow(int showCommand) {
   g_mainWindow.ready = 0;
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = MainWndProc;
-  windowClass.cbWndExtra = DLGWINDOWEXTRA;
-  windowClass.hInstance = g_program.instance;
-  windowClass.hIcon = LoadIconW(g_program.instance, MAKEINTRESOURCEW(IDI_ROMSMITH));
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kProgramTitle;
-  if (RegisterClassExW(&windowClass) == 0) return false;
-  g_frame.mainThreadId = GetCurrentThreadId();
-
-  InitCommonControls();
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_INTERNET_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
-
-  // The template names the class, so the window procedure serves as the
-  // dialog procedure as well.
-  HWND window = CreateDialogParamW(g_program.instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
-                                   reinterpret_cast<DLGPROC>(MainWndProc), 0);
+  HWND window = CreateMainDialog(kProgramTitle, MainWndProc, IDI_ROMSMITH, IDD_MAIN,
+                                 ICC_INTERNET_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS);
   if (window == nullptr) return false;
-  g_program.mainWindow = window;
 
   int32_t mode = g_settings.writingMethod == 1 ? 1 : 0;
   int32_t kind = g_settings.portKind;
@@ -583,10 +552,7 @@ bool CreateMainWindow(int showCommand) {
   SetDlgFocus(window, MainControl(IDC_FILE_NAME));
   SetDlgItemTextW(window, IDC_FILE_NAME, g_settings.fileName);
 
-  ShowWindow(window, showCommand);
-  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-  SetForegroundWindow(window);
-  UpdateWindow(window);
+  ShowMainWindow(window, showCommand);
   if (g_settings.startNotice != 0) ShowResultMessage(window, kMessageStartNotice, L"");
   SetDlgFocus(window, MainControl(modeRadio));
   return true;

@@ -77,3 +77,21 @@ void EndBusy(HWND window);
 void RememberFocus(HWND dialog);
 void RestoreFocus(HWND dialog);
 bool HandleBusyCursor(HWND window, LPARAM lParam);
+
+// The main window of either program: registers `className` (the class its
+// dialog template names: the dialog manager's extra bytes, icon `iconId`,
+// the arrow cursor, the button-face background, `windowProc` serving as the
+// dialog procedure too), initialises the common controls (`extraClasses`
+// for InitCommonControlsEx, 0 for none) and creates dialog `templateId`
+// modeless without owner as g_program.mainWindow. Null when the class or
+// the dialog cannot be made.
+HWND CreateMainDialog(const wchar_t* className, WNDPROC windowProc, int iconId, int templateId, DWORD extraClasses);
+
+// Shows the main window with the show command, sets the arrow cursor and
+// brings the window forward.
+void ShowMainWindow(HWND window, int showCommand);
+
+// The default handling of a main window's messages: the frame's share (the
+// focused control remembered on deactivation and minimising, given back with
+// WM_SETFOCUS, the busy cursor), then DefWindowProcW.
+LRESULT FrameDefaultProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

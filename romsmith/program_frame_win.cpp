@@ -1,5 +1,7 @@
 #include "program_frame.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cwchar>
 
@@ -238,4 +240,57 @@ bool HandleBusyCursor(HWND window, LPARAM lParam) {
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   if (HIWORD(lParam) == WM_LBUTTONDOWN) SetForegroundWindow(window);
   return true;
+}
+
+HWND CreateMainDialog(const wchar_t* className, WNDPROC windowProc, int iconId, int templateId, DWORD extraClasses) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = windowProc;
+  windowClass.cbWndExtra = DLGWINDOWEXTRA;
+  windowClass.hInstance = g_program.instance;
+  windowClass.hIcon = LoadIconW(g_program.instance, MAKEINTRESOURCEW(iconId));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = className;
+  if (RegisterClassExW(&windowClass) == 0) return nullptr;
+  g_frame.mainThreadId = GetCurrentThreadId();
+
+  InitCommonControls();
+  if (extraClasses != 0) {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), extraClasses};
+    InitCommonControlsEx(&controls);
+  }
+  // The template names the class, so the window procedure serves as the
+  // dialog procedure as well.
+  HWND window = CreateDialogParamW(g_program.instance, MAKEINTRESOURCEW(templateId), nullptr,
+                                   reinterpret_cast<DLGPROC>(windowProc), 0);
+  if (window != nullptr) g_program.mainWindow = window;
+  return window;
+}
+
+void ShowMainWindow(HWND window, int showCommand) {
+  ShowWindow(window, showCommand);
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  SetForegroundWindow(window);
+  UpdateWindow(window);
+}
+
+LRESULT FrameDefaultProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) RememberFocus(window);
+      break;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) RememberFocus(window);
+      break;
+    case WM_SETFOCUS:
+      RestoreFocus(window);
+      return 0;
+    case WM_SETCURSOR:
+      if (HandleBusyCursor(window, lParam)) return TRUE;
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
 }

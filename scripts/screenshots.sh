@@ -1,9 +1,10 @@
 #!/bin/bash
-# Pictures of Romsmith for the README, taken from the real program under
-# Xvfb: the main window in each port kind, the LAN list sorted by address,
-# and the progress dialog while writing and at each closing message, in
-# Japanese and in English. The operator program drives Romsmith; the
-# pictures are cropped to the window.
+# Pictures of Romsmith and Tagsmith for the README, taken from the real
+# programs under Xvfb: Romsmith's main window in each port kind, the LAN
+# list sorted by address, and the progress dialog while writing and at each
+# closing message; Tagsmith's window after reading a serial number; in
+# Japanese and in English. The operator programs drive them; the pictures
+# are cropped to the window.
 #   bash scripts/screenshots.sh      -> docs/screenshots/*.png
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,13 +24,14 @@ if [ "${1:-}" = "--in-session" ]; then
     folder="$WINEPREFIX/drive_c/Romsmith"
     pictures="$work/pictures-$tag"
     mkdir -p "$pictures"
-    # The first printer reads slowly, so the dialog is seen half-way.
+    # The first printer reads slowly, so the dialog is seen half-way; the
+    # COM printer holds the serial number that Tagsmith reads.
     python3 - "$base" <<'PY'
 import socket, sys
 base = sys.argv[1]
 with socket.create_connection((base + "1", 19900), timeout=30) as s:
     f = s.makefile("rwb", buffering=0)
-    for line in ["%s%d reset" % (base, n) for n in (2, 3, 4)] + [base + "2 set fault slow", base + "2 set arg 200000"]:
+    for line in ["%s%d reset" % (base, n) for n in (2, 3, 4)] + [base + "2 set fault slow", base + "2 set arg 200000"] + ["com reset", "com set serial 000001"]:
         f.write((line + "\n").encode())
         assert f.readline().startswith(b"OK")
 PY
@@ -37,6 +39,9 @@ PY
       "$build/lanquay/lanquay.dll" Online LAN $language "${base}2" "${base}3" "${base}4"
     python3 "$root/tools/make_firmware.py" "$folder/sample.hx1" 614400 KM-510 "Ver 2.02 update"
     wine "$operator" tour "$(winepath -w "$folder")" "$(winepath -w "$folder/sample.hx1")" "$(winepath -w "$pictures")"
+    # Tagsmith after a Get Serial Number, with a number typed for writing.
+    wine "$build/tools/tagsmith_operator.exe" "$(winepath -w "$work/Tagsmith-$language")" \
+      "$build/tagsmith/Tagsmith.exe" "$build/lanquay/lanquay.dll" $language "$(winepath -w "$pictures/tagsmith.bmp")"
     for bmp in "$pictures"/*.bmp; do
       name=$(basename "$bmp" .bmp)
       convert "$bmp" -strip "$root/docs/screenshots/${name}_$tag.png"
@@ -46,7 +51,7 @@ PY
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKIT_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target Romsmith lanquay romsmith_operator >/dev/null
+cmake --build "$build" -j2 --target Romsmith Tagsmith lanquay romsmith_operator tagsmith_operator >/dev/null
 work=$(mktemp -d /tmp/kit-shots.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$root/docs/screenshots"

@@ -10,6 +10,9 @@
 //   KIT_SXSTUB_SEARCH=!send    SxSendSearch returns 0
 // Startup and Cleanup calls are counted in KIT_SXSTUB_CALLS ("S" and "C"
 // appended) so that a test can see the order of calls.
+//   KIT_SXSTUB_PORT_LOG=path   every SxOpenPort appends its host and a line
+//                              feed to that file, so that a test can see
+//                              from outside which library a program used.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -45,6 +48,15 @@ std::string Env(const char* name) {
 void NoteCall(const char* what) {
   std::string calls = Env("KIT_SXSTUB_CALLS") + what;
   SetEnvironmentVariableA("KIT_SXSTUB_CALLS", calls.c_str());
+}
+
+void NotePortOpen(const char* host) {
+  std::string path = Env("KIT_SXSTUB_PORT_LOG");
+  if (path.empty() || host == nullptr) return;
+  FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) return;
+  std::fprintf(file, "%s\n", host);
+  std::fclose(file);
 }
 
 LqHandle NewHandle() {
@@ -106,6 +118,7 @@ int WINAPI SxCleanup(void) {
 }
 
 LqHandle WINAPI SxOpenPort(const char* host) {
+  NotePortOpen(host);
   SOCKET s = Connect(host, kDataPort);
   if (s == INVALID_SOCKET) return -1;
   LqHandle handle = NewHandle();

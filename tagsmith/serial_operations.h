@@ -1,0 +1,37 @@
+// Tagsmith's printer work: which port the settings name, and the two
+// operations on it (read the serial number, write one and read it back).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "printer_connection.h"
+
+// What a connection is filled for.
+constexpr int kPurposeSend = 1;     // the port SendPrinter opens
+constexpr int kPurposeSpooler = 2;  // the port name PortReplace switches
+
+// Rebuilds the USB printer list for the selected model and keeps the
+// selected entry inside it. Runs before every printer operation.
+void RefreshUsbSelection();
+
+// Selects the USB entry whose label is the settings' "PortUSB" text, or
+// entry 0 when none is.
+void SelectSavedUsbPrinter();
+
+// Fills the connection for the port kind of the settings. For LAN it also
+// chooses the network library slot (g_program.netSlot).
+void FillConnection(int purpose, PrinterConnection* connection);
+
+// The library slot for a LAN printer found through `namedSlot`: that slot
+// when its library is loaded, otherwise the other one.
+int32_t LanSlotFor(int32_t namedSlot);
+
+// Reads the printer's serial number into SerialNumberText. 0 or a result code.
+int32_t ReadPrinterSerial();
+
+// Writes `serialText`, waits, reads it back and compares without regard to
+// case. 0, PRT_ERR_VERIFY when the printer reports another number, or the
+// result code of the step that failed.
+int32_t WritePrinterSerial(const wchar_t* serialText);

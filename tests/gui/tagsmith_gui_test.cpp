@@ -1,0 +1,270 @@
+// Tagsmith driven through its window as an operator would: reading and
+// writing the serial number of the simulated printer on COM and on LAN
+// (through either network library), the serial box rules, the one-instance
+// rule and the hand-over to Romsmith at the end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/message_catalog.h"
+#include "tagsmith/resource.h"
+#include "tests/win/sim_client.h"
+#include "tools/gui_driver.h"
+
+namespace {
+
+using gui::IniKey;
+using gui::LastError;
+
+constexpr int kEnglish = 1;
+
+std::wstring Message(int number) { return CatalogueText(CatalogueOwner::kTagsmith, number, kEnglish); }
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::vector<IniKey> ComSettings() {
+  return {{L"Language", L"Country", L"English"}, {L"Port", L"Connected", L"COM"}, {L"Port", L"PortCOM", kSimComName}};
+}
+
+// The LAN printer list holds two printers found through `slot`; the second
+// one, printer 2 of the simulator, is selected.
+std::vector<IniKey> LanSettings(int slot) {
+  auto record = [slot](int printer) {
+    return std::to_wstring(slot) + L",KM-510," + Wide(SimHost(printer)) + L",00:11:22:33:44:5" +
+           std::to_wstring(printer);
+  };
+  return {{L"Language", L"Country", L"English"},
+          {L"Port", L"Connected", L"LAN"},
+          {L"Port", L"PortLAN", L"Port002"},
+          {L"IPAddress", L"Port001", record(3)},
+          {L"IPAddress", L"Port002", record(2)}};
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::string bytes;
+  if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), file)) > 0;) bytes.append(chunk, n);
+    fclose(file);
+  }
+  return bytes;
+}
+
+// One Tagsmith in a program folder of its own.
+struct TagsmithRun {
+  explicit TagsmithRun(const wchar_t* tag) : folder(gui::TempFolderPath(tag)) {}
+
+  bool Prepare(const std::vector<IniKey>& settings, bool lanquay = true, bool sxStub = false) {
+    return folder.Copy(TAGSMITH_EXE) && (!lanquay || folder.Copy(LANQUAY_DLL)) &&
+           (!sxStub || folder.Copy(SXSTUB_DLL, L"SxJcp32.dll")) && folder.WriteSettings(settings);
+  }
+  bool Start(const std::wstring& arguments = L"") {
+    if (!program.Start(folder / L"Tagsmith.exe", arguments)) return false;
+    window = gui::WaitTopWindow(program.pid(), L"Tagsmith", L"Tagsmith");
+    return window != nullptr;
+  }
+  bool Idle() {
+    return gui::WaitUntil([&] { return IsWindowEnabled(window) && gui::MessageBoxes(program.pid()).empty(); });
+  }
+  // Clicks an operation's button, confirms and answers the result box.
+  bool Operate(int button, int confirmation, const std::wstring& result) {
+    return Idle() && gui::Click(window, button) && gui::Answer(program.pid(), Message(confirmation), IDOK) &&
+           (result.empty() || gui::Answer(program.pid(), result, IDOK)) && Idle();
+  }
+
+  gui::ProgramFolder folder;
+  gui::Program program;
+  HWND window = nullptr;
+};
+
+TEST(TagsmithGui, SerialBoxTakesTenCharactersAndGatesStartWriting) {
+  TagsmithRun run(L"tagsmith-box");
+  ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  ASSERT_TRUE(run.Start()) << LastError();
+  EXPECT_FALSE(gui::ControlEnabled(run.window, IDC_WRITE_SERIAL)) << "empty box at start";
+  EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L"");
+  EXPECT_EQ(gui::FocusOf(run.window), GetDlgItem(run.window, IDC_SERIAL_INPUT));
+
+  ASSERT_TRUE(gui::TypeChars(run.window, IDC_SERIAL_INPUT, L"7")) << LastError();
+  EXPECT_TRUE(gui::ControlEnabled(run.window, IDC_WRITE_SERIAL)) << "one character typed";
+  ASSERT_TRUE(gui::TypeChars(run.window, IDC_SERIAL_INPUT, L"\b")) << LastError();
+  EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_INPUT), L"");
+  EXPECT_FALSE(gui::ControlEnabled(run.window, IDC_WRITE_SERIAL)) << "the character deleted again";
+
+  ASSERT_TRUE(gui::TypeChars(run.window, IDC_SERIAL_INPUT, L"12345678901")) << LastError();
+  EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_INPUT), L"1234567890") << "the eleventh character was taken";
+}
+
+// The cases run in order in one Tagsmith: the second one writes the number
+// the first one read back, so a stale read-back could pass for a success.
+struct WriteCase {
+  const char* name;
+  std::vector<std::string> simulator;  // control lines for the COM printer
+  std::wstring serial;                 // put into the box
+  int result;                          // catalogue message shown at the end
+  std::string heldAfter;               // the printer's serial number afterwards
+  bool nothingSent;
+};
+
+TEST(TagsmithGui, StartWritingReadsBackWhatItWrote) {
+  const std::wstring tooLong(300, L'A');
+  const WriteCase cases[] = {
+      {"written and read back", {}, L"000123", 14, "000123", false},
+      {"read-back fails after the write", {"set serial SN000001", "set fault wrong_header"}, L"000123", 19, "000123",
+       false},
+      // The printer keeps answering its old number: "7aSN000001\r\0".
+      {"printer ignores the write", {"reply readvari 3761534e3030303030310d00"}, L"000777", 23, "000777", false},
+      {"text too long for the length byte", {}, tooLong, 19, "SN000001", true},
+  };
+  TagsmithRun run(L"tagsmith-write");
+  ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  ASSERT_TRUE(run.Start()) << LastError();
+  for (const WriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(SimCommand("com reset"), "OK");
+    for (const std::string& line : c.simulator) ASSERT_EQ(SimCommand("com " + line), "OK");
+    ASSERT_TRUE(gui::SetText(run.program.pid(), run.window, IDC_SERIAL_INPUT, c.serial)) << LastError();
+    EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(c.result))) << LastError();
+    EXPECT_EQ(SimCommand("com serial"), "OK " + c.heldAfter);
+    if (c.nothingSent) {
+      EXPECT_EQ(SimCommand("com count"), "OK 0");
+    }
+    EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L"") << "a write leaves the label alone";
+  }
+}
+
+TEST(TagsmithGui, GetSerialNumberShowsSwitchedOffSerialAsZero) {
+  ASSERT_EQ(SimCommand("com reset"), "OK");
+  ASSERT_EQ(SimCommand("com set serial 0"), "OK");
+  TagsmithRun run(L"tagsmith-get");
+  ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  ASSERT_TRUE(run.Start()) << LastError();
+  ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, L"")) << LastError();
+  EXPECT_TRUE(gui::WaitControlText(run.window, IDC_SERIAL_READ, L" 0"))
+      << gui::Narrow(gui::ControlText(run.window, IDC_SERIAL_READ));
+  ASSERT_TRUE(run.Idle());
+  EXPECT_EQ(gui::FocusOf(run.window), GetDlgItem(run.window, IDC_GET_SERIAL)) << "focus back on the button";
+}
+
+struct LanCase {
+  const char* name;
+  int slot;      // the library the printer was found through
+  bool lanquay;  // libraries in the program folder
+  bool sxStub;
+  bool throughStub;  // the exchange must go through slot 0's library
+};
+
+TEST(TagsmithGui, LanPrinterIsReachedThroughItsSlotsLibrary) {
+  const LanCase cases[] = {
+      {"slot 1, both libraries", 1, true, true, false},
+      {"slot 0, both libraries", 0, true, true, true},
+      {"slot 0 without its library", 0, true, false, false},
+      {"slot 1 without its library", 1, false, true, true},
+  };
+  for (const LanCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(SimCommand(SimHost(3) + " reset"), "OK");
+    ASSERT_EQ(SimCommand(SimHost(2) + " reset"), "OK");
+    ASSERT_EQ(SimCommand(SimHost(2) + " set serial LAN4711"), "OK");
+    TagsmithRun run(L"tagsmith-lan");
+    ASSERT_TRUE(run.Prepare(LanSettings(c.slot), c.lanquay, c.sxStub)) << LastError();
+    std::wstring portLog = run.folder / L"sx-ports.log";
+    SetEnvironmentVariableW(L"KIT_SXSTUB_PORT_LOG", portLog.c_str());
+    bool started = run.Start();
+    SetEnvironmentVariableW(L"KIT_SXSTUB_PORT_LOG", nullptr);
+    ASSERT_TRUE(started) << LastError();
+    ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, L"")) << LastError();
+    EXPECT_TRUE(gui::WaitControlText(run.window, IDC_SERIAL_READ, L" LAN4711"))
+        << gui::Narrow(gui::ControlText(run.window, IDC_SERIAL_READ));
+    bool stubOpened = GetFileAttributesW(portLog.c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(stubOpened, c.throughStub);
+  }
+}
+
+TEST(TagsmithGui, SecondStartShowsTheFirstWithoutAMessage) {
+  TagsmithRun first(L"tagsmith-once");
+  ASSERT_TRUE(first.Prepare(ComSettings())) << LastError();
+  // A command line only hides the window; nothing runs by itself.
+  ASSERT_TRUE(first.program.Start(first.folder / L"Tagsmith.exe", L"anything")) << LastError();
+  HWND hidden = nullptr;
+  ASSERT_TRUE(gui::WaitUntil([&] {
+    std::vector<HWND> all = gui::TopWindows(first.program.pid(), L"Tagsmith", L"Tagsmith", true);
+    hidden = all.empty() ? nullptr : all[0];
+    return hidden != nullptr;
+  }));
+  EXPECT_FALSE(IsWindowVisible(hidden));
+
+  gui::Program second;
+  ASSERT_TRUE(second.Start(first.folder / L"Tagsmith.exe")) << LastError();
+  DWORD exitCode = 1;
+  ASSERT_TRUE(second.WaitExit(&exitCode)) << "the second copy did not end (a message box?)";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowVisible(hidden) != FALSE; })) << "the first copy stayed hidden";
+  EXPECT_TRUE(gui::MessageBoxes(first.program.pid()).empty());
+  EXPECT_EQ(gui::TopWindows(0, L"Tagsmith", L"Tagsmith").size(), 1u);
+}
+
+// Stands in for Romsmith's main window: the class and title Tagsmith looks
+// for, and a record of the commands it receives.
+std::vector<WORD> g_romsmithCommands;
+
+LRESULT CALLBACK RomsmithStandIn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND) g_romsmithCommands.push_back(LOWORD(wParam));
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(TagsmithGui, ExitCommandEndsTagsmithAndHandsOverToRomsmith) {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = RomsmithStandIn;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Romsmith";
+  ASSERT_NE(RegisterClassW(&windowClass), 0);
+  HWND romsmith = CreateWindowExW(0, L"Romsmith", L"Romsmith", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(romsmith, nullptr);
+  ShowWindow(romsmith, SW_MINIMIZE);
+
+  TagsmithRun run(L"tagsmith-exit");
+  ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  const std::string settings = FileBytes(run.folder / L"Romsmith.ini");
+  ASSERT_TRUE(run.Start()) << LastError();
+  // What Romsmith does when it ends.
+  PostMessageW(run.window, WM_COMMAND, IDC_EXIT, 0);
+  // Restoring the stand-in waits for this thread: it pumps like Romsmith's loop.
+  bool told = gui::WaitUntil([&] {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    return !g_romsmithCommands.empty();
+  });
+  ASSERT_TRUE(told) << "Romsmith received no command";
+  DWORD exitCode = 1;
+  ASSERT_TRUE(run.program.WaitExit(&exitCode));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(g_romsmithCommands[0], IDC_ROMSMITH_TAGSMITH_RETURN);
+  EXPECT_FALSE(IsIconic(romsmith)) << "Romsmith was not restored";
+  EXPECT_EQ(FileBytes(run.folder / L"Romsmith.ini"), settings) << "Tagsmith saved the settings";
+  DestroyWindow(romsmith);
+}
+
+TEST(TagsmithGui, ExitDuringAnOperationWaitsForItsResult) {
+  // A write waits two seconds before its read-back has an answer: time for
+  // Romsmith's Exit to arrive.
+  ASSERT_EQ(SimCommand("com reset"), "OK");
+  TagsmithRun run(L"tagsmith-busy-exit");
+  ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  ASSERT_TRUE(run.Start()) << LastError();
+  ASSERT_TRUE(gui::TypeChars(run.window, IDC_SERIAL_INPUT, L"000456")) << LastError();
+  ASSERT_TRUE(gui::Click(run.window, IDC_WRITE_SERIAL)) << LastError();
+  ASSERT_TRUE(gui::Answer(run.program.pid(), Message(12), IDOK)) << LastError();
+  ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindowEnabled(run.window); }));
+  PostMessageW(run.window, WM_COMMAND, IDC_EXIT, 0);
+  EXPECT_TRUE(gui::Answer(run.program.pid(), Message(14), IDOK)) << LastError();
+  DWORD exitCode = 1;
+  ASSERT_TRUE(run.program.WaitExit(&exitCode)) << "the Exit was lost";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(SimCommand("com serial"), "OK 000456");
+}
+
+}  // namespace
