@@ -41,6 +41,8 @@ std::string AskPrinter(const std::string& host, const std::string& command) {
   addr.sin_addr.s_addr = inet_addr(host.c_str());
   std::string answer;
   if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+    DWORD timeout = 40000;  // beyond the longest wait a command asks of the simulator
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
     std::string line = host + " " + command + "\n";
     send(s, line.data(), static_cast<int>(line.size()), 0);
     char piece[256];
