@@ -143,20 +143,23 @@ bool ProgramFolder::WriteFile(const std::wstring& name, const std::vector<unsign
 
 bool ProgramFolder::EnableLog() { return CreateDirectoryW((*this / L"Log").c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS; }
 
-std::vector<std::string> ProgramFolder::LogLines() const {
+std::vector<std::string> ReadLogLines(const std::wstring& file) {
   std::vector<std::string> lines;
-  FILE* in = _wfopen((*this / L"Log\\_DEBUG.LOG").c_str(), L"r");
+  FILE* in = _wfopen(file.c_str(), L"r");
   if (in == nullptr) return lines;
   char buffer[4096];
   while (fgets(buffer, sizeof(buffer), in)) {
     std::string line = buffer;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // "[hh:mm:ss:mmm] " in front of every record.
     if (line.size() >= 15 && line[0] == '[' && line[13] == ']') line = line.substr(15);
     lines.push_back(line);
   }
   fclose(in);
   return lines;
 }
+
+std::vector<std::string> ProgramFolder::LogLines() const { return ReadLogLines(*this / L"Log\\_DEBUG.LOG"); }
 
 // Program ---------------------------------------------------------------------
 

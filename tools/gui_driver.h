@@ -32,6 +32,9 @@ std::wstring WinePath(const char* unixPath);
 // Removes a folder with everything in it (read-only files too).
 void RemoveTree(const std::wstring& folder);
 
+// The lines of a debug log file without their time stamps.
+std::vector<std::string> ReadLogLines(const std::wstring& file);
+
 struct IniKey {
   std::wstring section;
   std::wstring key;

@@ -38,18 +38,7 @@ bool NetTestFolder::Add(const char* builtPath, const wchar_t* name) {
 
 std::vector<std::string> NetTestFolder::TakeLog() {
   std::wstring file = path_ + L"\\Log\\_DEBUG.LOG";
-  std::vector<std::string> lines;
-  FILE* in = _wfopen(file.c_str(), L"r");
-  if (in == nullptr) return lines;
-  char buffer[4096];
-  while (fgets(buffer, sizeof(buffer), in)) {
-    std::string line = buffer;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    // "[hh:mm:ss:mmm] " in front of every record.
-    if (line.size() >= 15 && line[0] == '[' && line[13] == ']') line = line.substr(15);
-    lines.push_back(line);
-  }
-  fclose(in);
+  std::vector<std::string> lines = gui::ReadLogLines(file);
   DeleteFileW(file.c_str());
   return lines;
 }
