@@ -44,6 +44,10 @@ struct PortIoSeams {
   // Cancels the thread's pending requests on a port (CancelIo); tests stand
   // in a driver that never ends a cancelled request. Null means CancelIo.
   BOOL(WINAPI* cancelIo)(HANDLE file);
+  // Applies serial settings (SetCommState) at open and close; tests read the
+  // settings the core asks for, which the platform may not report back. Null
+  // means SetCommState.
+  BOOL(WINAPI* setCommState)(HANDLE file, LPDCB settings);
 };
 extern PortIoSeams g_portIoSeams;
 constexpr DWORD kLptStatusLimitMs = 10000;

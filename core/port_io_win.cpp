@@ -15,7 +15,7 @@
 #include "settings_types.h"
 
 PortIoSeams DefaultPortIoSeams() {
-  return {ClearCommError, DeviceIoControl, kLptStatusLimitMs, kWriteSliceMs, CancelIo};
+  return {ClearCommError, DeviceIoControl, kLptStatusLimitMs, kWriteSliceMs, CancelIo, SetCommState};
 }
 
 PortIoSeams g_portIoSeams = DefaultPortIoSeams();
@@ -25,6 +25,10 @@ namespace {
 
 // False when GetCommState failed at open: nothing is put back at close then.
 bool g_savedComValid = false;
+
+BOOL ApplyComState(HANDLE handle, DCB* settings) {
+  return (g_portIoSeams.setCommState ? g_portIoSeams.setCommState : SetCommState)(handle, settings);
+}
 
 constexpr int kLanOpenAttempts = 3;
 constexpr int kLanWriteCallLimit = 10;
@@ -457,7 +461,7 @@ HANDLE PortOpen(const PrinterConnection* connection) {
         working.fOutxDsrFlow = FALSE;
         working.fOutX = TRUE;
       }
-      if (!SetCommState(handle, &working)) DebugLogF("PortOpen Err(SetCommState %lu)", GetLastError());
+      if (!ApplyComState(handle, &working)) DebugLogF("PortOpen Err(SetCommState %lu)", GetLastError());
       TickWait(100);
     }
   }
@@ -474,7 +478,7 @@ int32_t PortClose(HANDLE handle) {
     if (!lib || !lib->ClosePort || lib->ClosePort(LqFromHandle(handle)) != 1) TickWait(300);
   } else {
     if (g_settings.portKind == PORT_COM && g_savedComValid) {
-      SetCommState(handle, &g_savedComState);
+      ApplyComState(handle, &g_savedComState);
       g_savedComValid = false;
     }
     if (CloseHandle(handle)) {

@@ -41,6 +41,18 @@ struct LqProcessState {
 };
 extern LqProcessState g_lq;
 
+// Windows calls reached through pointers, so that a test which links the
+// library's objects can stand in for them: a timer that cannot start, a
+// printer that takes data piecemeal, a local address clash. The DLL exports
+// only the names of its .def, so no caller of the shipped library can change
+// them.
+struct LqSeams {
+  decltype(&SetTimer) setTimer;
+  decltype(&connect) connectSocket;  // the data port's connect
+  decltype(&send) sendSocket;        // the data port's sends
+};
+extern LqSeams g_lqSeams;
+
 // Handles are 32-bit on both targets, so records are reached through a table
 // owned by the library rather than by address. 0 and -1 are never handed out.
 // Allocates a zero-filled record with socket = INVALID_SOCKET; returns its

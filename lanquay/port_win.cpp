@@ -43,7 +43,7 @@ bool WaitSocket(SOCKET socket, bool write, DWORD waitMs) {
 /// Connects the non-blocking socket and waits open-waits times one second
 /// for it to become writable.
 bool ConnectWithWait(LqContext* record, const sockaddr_in& destination) {
-  if (connect(record->socket, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination)) == 0) return true;
+  if (g_lqSeams.connectSocket(record->socket, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination)) == 0) return true;
   int code = WSAGetLastError();
   if (code != WSAEWOULDBLOCK) {
     record->errorValue = code;
@@ -148,7 +148,7 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
       return false;
     }
     lock.Take();
-    int result = send(record->socket, data, static_cast<int>(size), 0);
+    int result = g_lqSeams.sendSocket(record->socket, data, static_cast<int>(size), 0);
     int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
     if (result == SOCKET_ERROR) {
       if (code != WSAEWOULDBLOCK) {

@@ -99,7 +99,7 @@ LRESULT OnProbeCreate(HWND window, const CREATESTRUCTA* create) {
   if (connect(record->socket, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ||
       WSAGetLastError() == WSAEWOULDBLOCK) {
     // Unanswered and untimed, the probe would wait for ever.
-    if (!SetTimer(window, kProbeTimer, kProbeWaitMs, nullptr)) EndProbe(window, record, kProbeNoAnswer);
+    if (!g_lqSeams.setTimer(window, kProbeTimer, kProbeWaitMs, nullptr)) EndProbe(window, record, kProbeNoAnswer);
   } else {
     EndProbe(window, record, kProbeRefused);
   }

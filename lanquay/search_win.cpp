@@ -169,7 +169,7 @@ LRESULT OnSearchCreate(HWND window, const CREATESTRUCTA* create) {
   }
   SendBroadcasts(record->socket);
   // A wait that cannot be timed would never end: the search fails instead.
-  if (!SetTimer(window, kSearchTimer, LqLimitMs(request->waitSeconds, 1), nullptr)) {
+  if (!g_lqSeams.setTimer(window, kSearchTimer, LqLimitMs(request->waitSeconds, 1), nullptr)) {
     record->errorValue = 0;
     DestroyWindow(window);
   }

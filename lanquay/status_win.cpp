@@ -61,7 +61,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA* create) {
   }
   send(call->socket, kDeviceIdRequest, static_cast<int>(sizeof(kDeviceIdRequest) - 1), 0);
   // Without its timer a silent printer would hold the exchange for ever.
-  if (!SetTimer(window, kReplyTimer, call->waitMs, nullptr)) {
+  if (!g_lqSeams.setTimer(window, kReplyTimer, call->waitMs, nullptr)) {
     DestroyWindow(window);
     return false;
   }

@@ -32,6 +32,13 @@ struct FakeDevice {
 };
 FakeDevice g_fake;
 
+// The serial settings the core last asked for, passed on to the port.
+DCB g_requestedComState;
+BOOL WINAPI RecordingSetCommState(HANDLE file, LPDCB settings) {
+  g_requestedComState = *settings;
+  return SetCommState(file, settings);
+}
+
 BOOL WINAPI FakeClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {
   ++g_fake.clearCommCalls;
   if (g_fake.clearCommFails) {
@@ -163,14 +170,20 @@ TEST_F(PortIo, ComSettingsAreSetAtOpenAndPutBackAtClose) {
 
   struct Case {
     int32_t writingMethod, comFlowControl;
-    BOOL outX;
-  } cases[] = {{0, 0, FALSE}, {0, 1, FALSE}, {1, 0, FALSE}, {1, 1, TRUE}};
+    BOOL outX, dsrFlow;
+  } cases[] = {{0, 0, FALSE, TRUE}, {0, 1, FALSE, TRUE}, {1, 0, FALSE, TRUE}, {1, 1, TRUE, FALSE}};
+  g_portIoSeams.setCommState = RecordingSetCommState;
   for (const Case& c : cases) {
     g_settings.writingMethod = c.writingMethod;
     g_settings.comFlowControl = c.comFlowControl;
     PrinterConnection conn = MakeConnection(PORT_COM, kSimComPath, kSimComName);
+    g_requestedComState = {};
     conn.handle = PortOpen(&conn);
     ASSERT_NE(conn.handle, INVALID_HANDLE_VALUE);
+    // Wine's serial layer does not report DSR flow control back: the flag is
+    // read from the settings the core asked for.
+    EXPECT_EQ(g_requestedComState.fOutxDsrFlow, static_cast<DWORD>(c.dsrFlow)) << c.writingMethod << "/" << c.comFlowControl;
+    EXPECT_EQ(g_requestedComState.fOutX, static_cast<DWORD>(c.outX)) << c.writingMethod << "/" << c.comFlowControl;
     DCB working = {};
     working.DCBlength = sizeof(working);
     ASSERT_TRUE(GetCommState(conn.handle, &working));
@@ -179,8 +192,7 @@ TEST_F(PortIo, ComSettingsAreSetAtOpenAndPutBackAtClose) {
     EXPECT_EQ(working.Parity, NOPARITY);
     EXPECT_EQ(working.StopBits, ONESTOPBIT);
     EXPECT_EQ(working.fOutX, static_cast<DWORD>(c.outX)) << c.writingMethod << "/" << c.comFlowControl;
-    // No parity check. (Wine's serial layer does not report DSR flow
-    // control back, so that flag cannot be read here.)
+    // No parity check.
     EXPECT_EQ(working.fParity, static_cast<DWORD>(FALSE));
     EXPECT_EQ(g_savedComState.BaudRate, static_cast<DWORD>(CBR_9600));
     PortClose(conn.handle);

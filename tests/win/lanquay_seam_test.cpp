@@ -1,0 +1,146 @@
+// lanquay linked in directly, so that its seams can stand in for the Windows
+// calls that a loopback printer cannot make fail on purpose.
+#include "lanquay/lq_context.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "lanquay_test_lib.h"
+#include "sim_client.h"
+
+namespace {
+
+struct Fake {
+  int timerCalls;
+  int connectCalls;
+  int connectFailures;  // connects that fail before the real one runs
+  int connectError;
+  DWORD sendPauseMs;    // refuses data for this long after each piece it took
+  DWORD lastTake;
+  int sendCalls;
+};
+Fake g_fake;
+
+UINT_PTR WINAPI FailingSetTimer(HWND, UINT_PTR, UINT, TIMERPROC) {
+  ++g_fake.timerCalls;
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return 0;
+}
+
+int WINAPI FlakyConnect(SOCKET socket, const sockaddr* address, int size) {
+  if (g_fake.connectCalls++ < g_fake.connectFailures) {
+    WSASetLastError(g_fake.connectError);
+    return SOCKET_ERROR;
+  }
+  return connect(socket, address, size);
+}
+
+// A printer that takes 100 bytes, then nothing for sendPauseMs, and so on.
+int WINAPI PiecemealSend(SOCKET, const char*, int size, int) {
+  const DWORD now = GetTickCount();
+  if (g_fake.sendCalls++ > 0 && now - g_fake.lastTake < g_fake.sendPauseMs) {
+    WSASetLastError(WSAEWOULDBLOCK);
+    return SOCKET_ERROR;
+  }
+  g_fake.lastTake = now;
+  return size < 100 ? size : 100;
+}
+
+class LanquaySeams : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_ = SimHost(2);
+    ASSERT_EQ(SimCommand(host_ + " reset"), "OK");
+    SetLqSetting("TIME", 1);
+    SetLqSetting("RETRY", 1);
+    SetLqSetting("OPEN_TIMEOUT", -1);
+    g_fake = {};
+    ASSERT_EQ(LqStartup(GetModuleHandleA(nullptr)), 1);
+  }
+  void TearDown() override {
+    g_lqSeams = {SetTimer, connect, send};
+    LqCleanup();
+    SimCommand(host_ + " reset");
+  }
+
+  std::string host_;
+};
+
+}  // namespace
+
+// The reply timer is all that bounds a status exchange with a printer that
+// never answers: when it cannot be started the call fails at once instead
+// of waiting for ever.
+TEST_F(LanquaySeams, AFailedTimerFailsTheStatusCallPromptly) {
+  ASSERT_EQ(SimCommand(SimHost(4) + " set fault never_answer"), "OK");
+  SetLqSetting("TIME", 30);
+  LqHandle status = LqOpenStatus(SimHost(4).c_str());
+  ASSERT_NE(status, -1);
+  g_lqSeams.setTimer = FailingSetTimer;
+  char reply[64] = {};
+  uint32_t length = 99;
+  DWORD start = GetTickCount();
+  EXPECT_EQ(LqGetStatus(status, reply, sizeof(reply), &length), 0);
+  EXPECT_LE(MsSince(start), 2000u);
+  EXPECT_EQ(g_fake.timerCalls, 1);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(LqCloseStatus(status), 1);
+  SimCommand(SimHost(4) + " reset");
+}
+
+// Waiting while the printer takes nothing has no limit; a partial send that
+// comes the time limit (TIME x RETRY, 1 s) or more after the previous
+// progress ends the write with 0, error value 0 and the bytes handed on.
+TEST_F(LanquaySeams, APartialSendAfterTheTimeLimitEndsTheWrite) {
+  struct Case {
+    DWORD pauseMs;
+    int result;
+    uint32_t sent;
+  } cases[] = {{300, 1, 500}, {1500, 0, 200}};
+  std::vector<char> data(500, 'x');
+  for (const Case& c : cases) {
+    LqHandle port = LqOpenPort(host_.c_str());
+    ASSERT_NE(port, -1);
+    g_fake.sendCalls = 0;
+    g_fake.sendPauseMs = c.pauseMs;
+    g_lqSeams.sendSocket = PiecemealSend;
+    uint32_t sent = 0;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(LqWritePort(port, data.data(), static_cast<uint32_t>(data.size()), &sent), c.result) << c.pauseMs;
+    const uint32_t took = MsSince(start);
+    EXPECT_EQ(sent, c.sent) << c.pauseMs;
+    EXPECT_EQ(LqGetError(port), 0) << c.pauseMs;
+    if (c.result == 0) {
+      EXPECT_LE(took, c.pauseMs + 500) << "the write went on after the late partial send";
+    }
+    g_lqSeams.sendSocket = send;
+    EXPECT_EQ(LqClosePort(port), 1);
+  }
+}
+
+// Only a local address clash is worth another connect, after a pause; any
+// other failure ends the open at once.
+TEST_F(LanquaySeams, OnlyAnAddressInUseIsRetried) {
+  SetLqSetting("RETRY", 3);
+  struct Case {
+    int error;
+    bool opens;
+    int connects;
+  } cases[] = {{WSAEADDRINUSE, true, 3}, {WSAECONNREFUSED, false, 1}};
+  g_lqSeams.connectSocket = FlakyConnect;
+  for (const Case& c : cases) {
+    g_fake.connectCalls = 0;
+    g_fake.connectFailures = 2;
+    g_fake.connectError = c.error;
+    DWORD start = GetTickCount();
+    LqHandle port = LqOpenPort(host_.c_str());
+    const uint32_t took = MsSince(start);
+    EXPECT_EQ(port != -1, c.opens) << c.error;
+    EXPECT_EQ(g_fake.connectCalls, c.connects) << c.error;
+    if (c.opens) {
+      EXPECT_GE(took, 900u) << "two pauses before the third connect";
+      EXPECT_EQ(LqClosePort(port), 1);
+    }
+  }
+}
