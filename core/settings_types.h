@@ -63,7 +63,7 @@ struct Settings {
 
   LanPrinterRecord* lanList;  // kLanListRecords records from the global heap
   int32_t lanCount;
-  int32_t lanCountAtLoad;
+  int32_t lanCountAtLoad;   // "Port%03d" keys the file holds: at load, then after each save
   int32_t selectedLan;
 
   int32_t usbSearchMode;    // 0 any, 1 vendor id, 2 vendor and product id

@@ -263,21 +263,24 @@ void ReadLanList(size_t lanEntries) {
   for (size_t n = 1; n <= lanEntries && g_settings.lanList != nullptr; ++n) {
     _snwprintf(key, 16, L"Port%03u", static_cast<unsigned>(n));
     key[15] = L'\0';
-    bool present = ReadKey(L"IPAddress", key, text) && text[0] != L'\0';
-    if (n > static_cast<size_t>(kLanListMaxUsed)) {
-      // Only a record that would really be used counts as one too many.
-      LanPrinterRecord extra = {};
-      if (present) ParseLanValue(text, none, WideToAnsiField, &extra);
-      if (!present || !AsciiEqualNoCase(extra.ipAddressW, none)) {
-        ShowResultMessage(nullptr, kMessageTooManyLan, nullptr);
-      }
+    if (!ReadKey(L"IPAddress", key, text) || text[0] == L'\0') continue;
+    LanPrinterRecord record = {};
+    ParseLanValue(text, none, WideToAnsiField, &record);
+    // A hand-edited file may hold entries without an address, or one
+    // printer twice: an entry without an address reaches no printer, and a
+    // second one would write the same printer again while it flashes.
+    if (record.ipAddressW[0] == L'\0' || AsciiEqualNoCase(record.ipAddressW, none)) continue;
+    bool listed = false;
+    for (int32_t i = 0; i < handled && !listed; ++i) listed = wcscmp(g_settings.lanList[i].ipAddressW, record.ipAddressW) == 0;
+    if (listed) continue;
+    if (handled >= kLanListMaxUsed) {
+      ShowResultMessage(nullptr, kMessageTooManyLan, nullptr);
       break;
     }
-    if (present) ParseLanValue(text, none, WideToAnsiField, &g_settings.lanList[n - 1]);
-    ++handled;
+    g_settings.lanList[handled++] = record;
   }
   g_settings.lanCount = handled;
-  g_settings.lanCountAtLoad = handled;
+  g_settings.lanCountAtLoad = static_cast<int32_t>(std::min<size_t>(lanEntries, kLanListMaxUsed));
   if (g_settings.selectedLan >= handled) g_settings.selectedLan = 0;
 }
 
@@ -419,6 +422,9 @@ void SaveSettings() {
     key[15] = L'\0';
     Write(L"IPAddress", key, nullptr);
   }
+  // The file now holds keys 1 to count: a later save after more deletions
+  // must remove those too, not only the keys there were at load.
+  g_settings.lanCountAtLoad = count;
   WriteDebugLog("SaveSettings End");
   WriteDebugLog(kLogLeave);
 }

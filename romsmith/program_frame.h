@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "program_state.h"
+
 // What differs between the two programs; everything else of the start-up
 // and shutdown order is the same code.
 struct ProgramFrameSpec {
@@ -25,6 +27,10 @@ struct ProgramFrameSpec {
   // Runs after the loop and the library unload: the hand-over to the other
   // program (close Tagsmith / bring Romsmith forward). May be null.
   void (*afterShutdown)();
+  // Exit code of a run started with a command line that ends before its
+  // window exists (second start, no network library): an unattended caller
+  // must not read such a run as success. Interactive runs end with 0.
+  int unattendedEarlyExit;
 };
 
 // Program-wide frame state, one instance per program.
@@ -43,6 +49,12 @@ extern FrameState g_frame;
 // hook, loop, shutdown. Returns the process exit code.
 int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
 
+// Brings the top-level window titled `title` (or the box or dialog it has
+// open) to the front, restored from minimised. Returns that top-level window,
+// or null when none exists. Used by the one-instance rule and the hand-over
+// between the two programs at exit.
+HWND BringWindowForward(const wchar_t* title);
+
 // Gives `control` the focus and tells the dialog, so the default button follows.
 void SetDlgFocus(HWND dialog, HWND control);
 
@@ -51,6 +63,8 @@ void ReleaseKeyHook();
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM virtualKey, LPARAM keyFlags);
 
 // Fills g_frame.versionText from `exeName` in the program folder. 0 or -8.
+// The name is fixed by the caller, not taken from the running module, so a
+// renamed copy still shows the shipped file's version.
 int32_t LoadVersionText(const wchar_t* exeName);
 
 // Wait cursor, busy flag 0, window disabled; and back.

@@ -1,64 +1,108 @@
 #!/bin/bash
-# The kit's main job, shown end to end until the firmware writer exists:
-# builds the x86_64 programs, makes a sample firmware file, starts the
-# printer simulator on COM5 of a fresh Wine session, sends the file with
-# fwsend_demo and checks that the printer received it byte for byte.
-#   bash scripts/demo.sh
+# The kit's main job end to end: builds Romsmith, prepares a program folder,
+# starts the printer simulator in a fresh Wine session and runs Romsmith on a
+# sample firmware file for the printer on COM5, as a technician's unattended
+# run (the file on Romsmith's command line). A driver answers Romsmith's
+# windows as the operator would: the confirmation, the POWER lamp message
+# (with the Enter key) and the end of writing. Prints what the printer
+# received, Romsmith's result and where the pictures and logs are; Wine's own
+# output goes to the log only.
+#   bash scripts/demo.sh                 the demo
+#   bash scripts/demo.sh --interactive   Romsmith on the simulated printers,
+#                                        for a person at a desktop (DISPLAY)
+# Output folder: build/demo (or KIT_DEMO_DIR).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/x86_64"
 
 if [ "${1:-}" = "--in-session" ]; then
-  work=$2
-  sample=$3
-  state="$work/sim"
-  trap '"$root/tools/sim_fixture.sh" stop "$state"' EXIT
-  "$root/tools/sim_fixture.sh" start "$state"
+  mode=$2
+  out=$3
+  say() { echo "$@" >&3; }
+  base="${KIT_SIM_BASE:-127.0.0.}"
+  trap '"$root/tools/sim_fixture.sh" stop "$out/sim"' EXIT
+  "$root/tools/sim_fixture.sh" start "$out/sim"
+  operator="$build/tools/romsmith_operator.exe"
+  folder="$out/Romsmith"
+  sample="$folder/sample.hex"
+  wine "$operator" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" \
+    PowerOn COM English "${base}2" "${base}3" "${base}4"
+  python3 "$root/tools/make_firmware.py" "$sample" 614400
+  if [ "$mode" = interactive ]; then
+    python3 "$root/tools/make_firmware.py" "$folder/sample.hx1" 614400 KM-510 "Ver 2.02 update"
+    say "Romsmith is open on this desktop. Simulated printers: COM5 and the LAN list"
+    say "(${base}2-4). Sample files: $folder/sample.hex (Rewrite All) and sample.hx1 (Update)."
+    say "Close Romsmith (Exit) to end."
+    wine "$folder/Romsmith.exe" || true
+    python3 - "$base" >&3 <<'PY'
+import socket, sys
+base = sys.argv[1]
+with socket.create_connection((base + "1", 19900), timeout=30) as s:
+    f = s.makefile("rwb", buffering=0)
+    for target in ["com"] + [base + str(n) for n in (2, 3, 4)]:
+        f.write((target + " received_crc\n").encode())
+        _, count, crc = f.readline().decode().split()
+        print("printer %-15s received %8s bytes (crc32 %s)" % (target, count, crc))
+PY
+    exit 0
+  fi
+  pictures="$out/pictures"
+  mkdir -p "$pictures"
   set +e
-  wine "$root/build/x86_64/tools/fwsend_demo.exe" "$(winepath -w "$sample")" COM5
-  demo_rc=$?
+  wine "$operator" write "$(winepath -w "$folder")" "$(winepath -w "$sample")" "$(winepath -w "$pictures")" \
+    >"$out/operator.txt"
+  rc=$?
   set -e
-  python3 - "$sample" "$demo_rc" <<'PY'
-import os, socket, sys, zlib
-sample, rc = sys.argv[1], int(sys.argv[2])
+  say "$(sed 's/\r$//' "$out/operator.txt")"
+  for bmp in "$pictures"/*.bmp; do
+    [ -f "$bmp" ] && convert "$bmp" -strip "${bmp%.bmp}.png" && rm -f "$bmp"
+  done
+  python3 - "$sample" "$rc" "$base" >&3 <<'PY'
+import sys, zlib
+import socket
+sample, rc, base = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 data = open(sample, "rb").read()
-host = os.environ.get("KIT_SIM_BASE", "127.0.0.") + "1"
-with socket.create_connection((host, 19900), timeout=30) as s:
+with socket.create_connection((base + "1", 19900), timeout=30) as s:
     f = s.makefile("rwb", buffering=0)
     def ask(line):
         f.write((line + "\n").encode())
         return f.readline().decode().strip()
-    # The last bytes may still be in the terminal's buffer.
     count = int(ask("com wait_count %d 10000" % len(data)).split()[1])
     _, got_count, got_crc = ask("com received_crc").split()
     received = bytes.fromhex(ask("com received")[3:])
 same = received == data
-print("printer received %d bytes (file %d bytes); crc32 %s (file %08x); byte for byte %s"
+print("printer on COM5 received %d bytes (file %d bytes); crc32 %s (file %08x); byte for byte %s"
       % (count, len(data), got_crc, zlib.crc32(data) & 0xFFFFFFFF, "equal" if same else "DIFFERENT"))
-print("demo result code: %d" % rc)
+print("result: %d (%s)" % (rc, "written and confirmed" if rc == 0 and same else "FAILED"))
 sys.exit(0 if same and rc == 0 else 1)
 PY
   exit $?
 fi
 
-bash "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
-  -DKIT_WERROR=ON >/dev/null
-cmake --build "$root/build/x86_64" -j2 --target fwsend_demo
-
-work=$(mktemp -d /tmp/kit-demo.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-sample="$work/sample.hex"
-# 300 KB of deterministic bytes; ESC and GS never occur, so the block holds
-# no printer command.
-python3 - "$sample" <<'PY'
-import sys
-out = bytearray()
-x = 12345
-while len(out) < 300 * 1024:
-    x = (x * 1103515245 + 12345) & 0xFFFFFFFF
-    b = (x >> 16) & 0xFF
-    out.append(0x20 if b in (0x1B, 0x1D) else b)
-open(sys.argv[1], "wb").write(out)
-PY
-echo "sample firmware file: $sample ($(stat -c %s "$sample") bytes)"
-bash "$root/scripts/wine-session.sh" bash "$root/scripts/demo.sh" --in-session "$work" "$sample"
+mode=demo
+if [ "${1:-}" = "--interactive" ]; then
+  mode=interactive
+  [ -n "${DISPLAY:-}" ] || { echo "--interactive needs a desktop: DISPLAY is not set" >&2; exit 2; }
+fi
+out="${KIT_DEMO_DIR:-$root/build/demo}"
+rm -rf "$out"
+mkdir -p "$out"
+log="$out/demo.log"
+echo "Installing what is missing and building Romsmith (log: $log)"
+bash "$root/scripts/install-deps.sh" >>"$log" 2>&1
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
+  -DKIT_WERROR=ON >>"$log" 2>&1
+cmake --build "$build" -j2 --target Romsmith lanquay romsmith_operator >>"$log" 2>&1 || {
+  echo "build failed; see $log" >&2
+  exit 1
+}
+echo "Starting a fresh Wine session with the printer simulator"
+[ "$mode" = interactive ] && export KIT_WINE_DISPLAY=1
+set +e
+bash "$root/scripts/wine-session.sh" bash "$root/scripts/demo.sh" --in-session "$mode" "$out" 3>&1 >>"$log" 2>&1
+rc=$?
+set -e
+echo "Program folder (with Romsmith's debug log in Log\\): $out/Romsmith"
+[ "$mode" = demo ] && echo "Screenshots: $out/pictures"
+echo "Wine and simulator log: $log"
+exit $rc

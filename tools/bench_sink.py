@@ -3,11 +3,13 @@
 the expected number of bytes has arrived, so the sender can time the whole
 transfer up to the receiver. Serves several ports at one loopback address.
 
-    bench_sink.py HOST --ports 9100,9101 --expect BYTES [--rate B/s] [--rcvbuf B]
+    bench_sink.py HOST --ports 9100,9101 --expect BYTES [--rate B/s] [--rcvbuf B] [--report]
 
 --rate makes a slow reader that takes about that many bytes per second;
 --rcvbuf shrinks the receive buffer (set before listen, so the advertised
 window stays small from the first segment).
+--report prints "CONN <port> <bytes> <seconds>" when a connection ends: the
+time from its first byte to its last, as the receiver saw them.
 """
 import argparse
 import socket
@@ -16,9 +18,11 @@ import threading
 import time
 
 
-def serve(conn, expect, rate):
+def serve(conn, port, args):
+    expect, rate = args.expect, args.rate
     start = time.monotonic()
     total = 0
+    first = last = None
     done = False
     try:
         while True:
@@ -33,6 +37,9 @@ def serve(conn, expect, rate):
             data = conn.recv(want)
             if not data:
                 break
+            last = time.monotonic()
+            if first is None:
+                first = last
             total += len(data)
             if not done and total >= expect:
                 conn.sendall(b"DONE\n")
@@ -41,6 +48,8 @@ def serve(conn, expect, rate):
         pass
     finally:
         conn.close()
+        if args.report and first is not None:
+            print("CONN %d %d %.4f" % (port, total, last - first), flush=True)
 
 
 def listen(host, port, args):
@@ -54,7 +63,7 @@ def listen(host, port, args):
     def loop():
         while True:
             conn, _ = listener.accept()
-            threading.Thread(target=serve, args=(conn, args.expect, args.rate), daemon=True).start()
+            threading.Thread(target=serve, args=(conn, port, args), daemon=True).start()
 
     threading.Thread(target=loop, daemon=True).start()
 
@@ -66,6 +75,7 @@ def main():
     ap.add_argument("--expect", type=int, required=True)
     ap.add_argument("--rate", type=int, default=0)
     ap.add_argument("--rcvbuf", type=int, default=0)
+    ap.add_argument("--report", action="store_true")
     args = ap.parse_args()
     if not args.host.startswith("127."):
         sys.exit("the sink listens on loopback only")

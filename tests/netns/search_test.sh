@@ -88,6 +88,21 @@ for _ in $(seq 50); do
 done
 ip -n "$pc" neigh show 10.250.7.13 | grep -q lladdr || { echo "the silent host never reached the computer"; exit 1; }
 
+# With KIT_NETNS_PRINTERS=1 the first two hosts also play printers: the
+# simulator serves the device ID and data ports on each host's own address,
+# with its control port beside them.
+if [ "${KIT_NETNS_PRINTERS:-0}" = 1 ]; then
+  for i in 0 1; do
+    address="10.250.7.1$((i + 1))"
+    in_ns "${hosts[$i]}" python3 -u "$root/tools/printer_sim.py" --control "$address:19900" --tcp "$address" \
+      >/dev/null 2>&1 &
+    for _ in $(seq 50); do
+      in_ns "$pc" bash -c "echo >/dev/tcp/$address/19900" 2>/dev/null && break
+      sleep 0.2
+    done
+  done
+fi
+
 # Printers without an address broadcast DHCP requests from the fourth host.
 ip netns exec "${hosts[3]}" python3 "$here/dhcp_sender.py" \
   02:5A:C3:00:00:99 02:5A:C3:00:01:01 0A:00:00:00:00:01 FE:FF:FF:FF:01:02 short 02:5A:C3:00:01:03 \

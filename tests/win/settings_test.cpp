@@ -387,6 +387,44 @@ TEST_F(SettingsTest, FilesThatAreNotSettingsStillLoad) {
   EXPECT_EQ(wcslen(g_settings.fileName), 260u) << "a long text is cut to its field";
 }
 
+// Two saves in one run (before Tagsmith starts, then on Exit) with the list
+// grown and then shrunk between them: the keys the first save added are gone.
+TEST_F(SettingsTest, ASecondSaveRemovesTheKeysTheFirstAdded) {
+  WriteUtf16(ini_, L"[IPAddress]\nPort001=1,KM-510,127.0.0.2,\n");
+  Load();
+  for (int i = 1; i < 4; ++i) g_settings.lanList[i] = g_settings.lanList[0];
+  g_settings.lanCount = 4;
+  SaveSettings();
+  EXPECT_EQ(Ini(L"IPAddress", L"Port004"), L"1,KM-510,127.0.0.2,");
+  g_settings.lanCount = 1;
+  SaveSettings();
+  for (const wchar_t* key : {L"Port002", L"Port003", L"Port004"}) EXPECT_EQ(Ini(L"IPAddress", key), L"<absent>");
+  Load();
+  EXPECT_EQ(g_settings.lanCount, 1);
+}
+
+// A hand-edited list with duplicate addresses, lines that are no keys, a
+// gap in the numbering and values that are no records loads what it can.
+TEST_F(SettingsTest, HandEditedLanListLoadsWithinTheList) {
+  WriteUtf16(ini_, L"[Language]\nCountry=English\n[IPAddress]\n"
+                   L"Port001=1,KM-510,127.0.0.2,aa\n"
+                   L"this line is no key\n"
+                   L"Port002=0,KM-510,127.0.0.2,bb\n"
+                   L"Port003=,,,,,,,,,,,,,,,,,,,,,,,\n"
+                   L"Port005=1," + std::wstring(100, L'M') + L",127.0.0.9,cc\n"
+                   L"Port004=1,KM-1000,127.0.0.4,dd\n");
+  Load();
+  ASSERT_EQ(g_settings.lanCount, 3) << "entries without an address and second copies are dropped";
+  const LanPrinterRecord* r = g_settings.lanList;
+  EXPECT_STREQ(r[0].macAddressW, L"aa") << "the first of two entries with one address is kept";
+  EXPECT_STREQ(r[1].ipAddressW, L"127.0.0.4") << "keys are read by number, not by line order";
+  EXPECT_STREQ(r[2].ipAddressW, L"127.0.0.9");
+  EXPECT_EQ(wcslen(r[2].modelNameW), 63u) << "a long model is cut to its field";
+  SaveSettings();
+  EXPECT_EQ(Ini(L"IPAddress", L"Port003"), L"1," + std::wstring(63, L'M') + L",127.0.0.9,cc");
+  for (const wchar_t* key : {L"Port004", L"Port005", L"Port006"}) EXPECT_EQ(Ini(L"IPAddress", key), L"<absent>");
+}
+
 }  // namespace
 
 // Another program holds the file with write access (the other program saving,

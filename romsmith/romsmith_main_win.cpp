@@ -1,0 +1,64 @@
+// Romsmith's entry point: the shared program frame with the firmware
+// writer's window, its unattended run and its hand-over to Tagsmith.
+#include <windows.h>
+
+#include "exit_codes.h"
+#include "firmware_file.h"
+#include "main_window.h"
+#include "program_frame.h"
+#include "program_state.h"
+#include "resource.h"
+#include "result_message.h"
+#include "settings_types.h"
+#include "test_seams.h"
+#include "texts.h"
+
+namespace {
+
+constexpr int kMessageWrongExtension = 20;
+
+// A command line is the firmware file path, taken whole: only its extension
+// is checked before the write starts.
+void StartUnattendedRun(const wchar_t* commandLine, int interactive) {
+  if (interactive != 0) return;
+  HWND window = g_program.mainWindow;
+  wchar_t expected[kExtensionChars] = {};
+  if (CheckFirmwareFile(kCheckExtension, commandLine, expected, nullptr) != 0) {
+    ShowResultMessage(window, kMessageWrongExtension, expected);
+    EndUnattendedRun(kExitFileRejected);
+    return;
+  }
+  SetDlgItemTextW(window, IDC_FILE_NAME, commandLine);
+  // Posted, so that the write runs in the message loop with the Enter hook
+  // in place.
+  PostMessageW(window, WM_COMMAND, IDC_START_WRITING, 0);
+}
+
+// After the loop: the list header marks and search results go, and a
+// running Tagsmith is closed with its Exit command.
+void AfterShutdown() {
+  FreeLanListResources();
+  HWND tagsmith = BringWindowForward(kTagsmithTitle);
+  if (tagsmith != nullptr) PostMessageW(tagsmith, WM_COMMAND, IDC_EXIT, 0);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
+  InstallTestSeams();
+  g_mainWindow.searchResults =
+      static_cast<LanPrinterRecord*>(GlobalAlloc(GPTR, sizeof(LanPrinterRecord) * kLanListRecords));
+  ProgramFrameSpec spec = {};
+  spec.kind = ProgramKind::Romsmith;
+  spec.mutexName = L"Romsmith_Mutex";
+  spec.exeName = L"Romsmith.exe";
+  spec.title = kProgramTitle;
+  spec.messageOnSecondStart = true;
+  spec.createMainWindow = CreateMainWindow;
+  spec.afterCreate = StartUnattendedRun;
+  spec.afterShutdown = AfterShutdown;
+  spec.unattendedEarlyExit = kExitNotStarted;
+  int code = RunProgram(spec, instance, commandLine, showCommand);
+  FreeLanListResources();  // early exits skip AfterShutdown
+  return code;
+}

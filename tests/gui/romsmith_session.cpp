@@ -1,0 +1,194 @@
+#include "romsmith_session.h"
+
+#include <cstdio>
+
+#include "core/message_catalog.h"
+#include "romsmith/resource.h"
+#include "tests/win/sim_client.h"
+
+using gui::IniKey;
+
+namespace {
+
+const wchar_t* const kPowerLamp[2] = {
+    L"プリンタの状態を確認してください。\n\nPOWER(緑)ランプが点灯してから[OK]をクリックしてください。",
+    L"Confirm the status of Printer.\n\nClick [OK] when POWER(Green) Lamp lights up."};
+const wchar_t* const kWritingDone[2] = {
+    L"書込みが終了しました。\n\n[全書換え]の場合はプリンタの電源を再投入してください。",
+    L"Writing is done.\n\nIn case of [Rewrite All area], switch off and on the power of printer."};
+
+std::string Target(int printer) { return printer == 0 ? "com" : SimHost(printer); }
+
+}  // namespace
+
+std::vector<unsigned char> MakeFirmware(size_t bytes, unsigned seed) {
+  std::vector<unsigned char> out(bytes);
+  unsigned x = seed;
+  for (unsigned char& b : out) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<unsigned char>(x >> 16);
+    if (b == 0x1B || b == 0x1D) b = 0x20;
+  }
+  return out;
+}
+
+std::wstring Message(int number, int language, const std::vector<std::wstring>& args) {
+  std::wstring text = CatalogueText(CatalogueOwner::kRomsmith, number, language);
+  size_t at = 0;
+  for (const std::wstring& arg : args) {
+    at = text.find(L"%s", at);
+    if (at == std::wstring::npos) break;
+    text.replace(at, 2, arg);
+    at += arg.size();
+  }
+  return text;
+}
+
+std::wstring SimAddress(int printer) {
+  std::string host = SimHost(printer);
+  return std::wstring(host.begin(), host.end());
+}
+
+bool ResetSimulator() {
+  for (int printer : {0, 2, 3, 4}) {
+    if (SimCommand(Target(printer) + " reset") != "OK") return false;
+  }
+  return true;
+}
+
+std::vector<unsigned char> SimBytes(int printer) { return SimReceived(Target(printer)); }
+
+// The fake spooler's printers: one on the COM printer's port, one per
+// simulated LAN printer, one on a port no flow uses.
+std::wstring SpoolerPrinters() {
+  std::wstring list = L"Receipt COM=COM5:;Office=LPT3:";
+  for (int printer : {2, 3, 4}) list += L";Receipt " + std::to_wstring(printer) + L"=IP_" + SimAddress(printer);
+  return list;
+}
+
+bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
+  setup = wanted;
+  if (!folder.Copy(ROMSMITH_EXE, L"Romsmith.exe") || !folder.Copy(FAKE_SPOOLER_DLL, L"fake_spooler.dll") ||
+      !folder.EnableLog()) {
+    return false;
+  }
+  if (setup.lanquay && !folder.Copy(LANQUAY_DLL, L"lanquay.dll")) return false;
+  std::vector<IniKey> keys = {
+      {L"File", L"Type", setup.updateMode ? L"Online" : L"PowerOn"},
+      {L"Language", L"Country", setup.language == kJapanese ? L"Japan" : L"English"},
+      {L"Port", L"Connected", setup.kind},
+      {L"Port", L"PortCOM", L"COM5"},
+      {L"Port", L"PortLAN", L"Port001"},
+      {L"INIT_MSG", L"Mode", setup.startNotice ? L"ON" : L"OFF"},
+  };
+  for (size_t i = 0; i < setup.lanPrinters.size(); ++i) {
+    wchar_t key[16];
+    wchar_t mac[32];
+    swprintf(key, 16, L"Port%03d", static_cast<int>(i + 1));
+    swprintf(mac, 32, L"00:11:22:33:44:%02d", setup.lanPrinters[i]);
+    keys.push_back({L"IPAddress", key, L"1,KM-510," + SimAddress(setup.lanPrinters[i]) + L"," + mac});
+  }
+  firmwareName = setup.firmwareName;
+  if (!firmwareName.empty()) {
+    firmware = MakeFirmware(setup.firmwareBytes, static_cast<unsigned>(setup.firmwareBytes));
+    if (!folder.WriteFile(firmwareName, firmware)) return false;
+    if (setup.nameInSettings) keys.push_back({L"Send", L"Filename", FirmwarePath()});
+  }
+  keys.insert(keys.end(), setup.extra.begin(), setup.extra.end());
+  return folder.WriteSettings(keys);
+}
+
+bool RomsmithSession::Start(const std::wstring& arguments, bool waitForWindow) {
+  // The program inherits these: its test seam loads the fake spooler.
+  SetEnvironmentVariableW(L"ROMSMITH_TEST_SEAMS", (folder / L"fake_spooler.dll").c_str());
+  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER", SpoolerPrinters().c_str());
+  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STATE", (folder / L"spooler.txt").c_str());
+  if (!program.Start(folder / L"Romsmith.exe", arguments)) return false;
+  if (!arguments.empty() || !waitForWindow) return true;
+  main = gui::WaitTopWindow(pid(), L"Romsmith", L"Romsmith");
+  return main != nullptr;
+}
+
+HWND RomsmithSession::WaitProgressDialog(DWORD timeoutMs) {
+  HWND found = nullptr;
+  gui::WaitUntil(
+      [&] {
+        for (HWND w : gui::TopWindows(pid(), L"#32770", L"Romsmith")) {
+          if (GetDlgItem(w, IDC_PROGRESS_BAR)) found = w;
+        }
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+bool RomsmithSession::Confirm(int button) {
+  std::wstring port;
+  std::wstring notice;
+  const int lang = setup.language;
+  if (setup.kind == L"LAN") {
+    port = lang == kJapanese ? L"(LAN) プリンタリスト内のすべてのプリンタに送信します。"
+                             : L"(LAN) Send to all printers listed in [Printer List].";
+    notice = lang == kJapanese
+                 ? L"******************************************************\n 書換えを行わないプリンタは、[プリンタリスト]から[削除]\n ボタンで削除してください。\n******************************************************"
+                 : L"********************************************  \n For the printer(s) not necessary to rewrite its(their)\n firmware in the [Printer List], use the [Delete] button\n to remove the printer(s) from the [Printer List].\n********************************************  ";
+  } else {
+    port = setup.kind == L"COM" ? L"COM5" : setup.kind;
+  }
+  return gui::Answer(pid(), Message(6, lang, {port, FirmwarePath(), notice}), button);
+}
+
+bool RomsmithSession::ConfirmClosingMessages(HWND progress) {
+  const int lang = setup.language;
+  HWND ok = GetDlgItem(progress, IDC_PROGRESS_OK);
+  if (!gui::WaitUntil([&] {
+        return gui::ControlEnabled(progress, IDC_PROGRESS_OK) && gui::ControlVisible(progress, IDC_PROGRESS_CLOSING);
+      })) {
+    return false;
+  }
+  if (!gui::WaitControlText(progress, IDC_PROGRESS_CLOSING, kPowerLamp[lang])) return false;
+  // Enter reaches the button only through the program's keyboard hook: the
+  // dialog is modeless and outside the dialog message loop.
+  if (!gui::WaitUntil([&] { return gui::FocusOf(progress) == ok; })) return false;
+  if (!gui::PressKey(progress, VK_RETURN)) return false;
+  if (!gui::WaitControlText(progress, IDC_PROGRESS_CLOSING, kWritingDone[lang])) return false;
+  if (!gui::Click(progress, IDC_PROGRESS_OK)) return false;
+  return gui::WaitUntil([&] { return !IsWindow(progress); });
+}
+
+bool RomsmithSession::ReceivedFirmware(int printer, std::string* why) {
+  const std::string target = Target(printer);
+  // The last bytes may still be on their way through the terminal or socket.
+  SimCommand(target + " wait_count " + std::to_string(firmware.size()) + " 30000");
+  std::vector<unsigned char> got = SimBytes(printer);
+  if (got == firmware) return true;
+  size_t same = 0;
+  while (same < got.size() && same < firmware.size() && got[same] == firmware[same]) ++same;
+  *why = target + " received " + std::to_string(got.size()) + " bytes, the file has " +
+         std::to_string(firmware.size()) + "; first difference at byte " + std::to_string(same);
+  return false;
+}
+
+bool RomsmithSession::SpoolerRestored(int* switches, std::string* why) const {
+  FILE* in = _wfopen((folder / L"spooler.txt").c_str(), L"r");
+  if (!in) {
+    *why = "the fake spooler was not loaded";
+    return false;
+  }
+  *switches = -1;
+  if (fscanf(in, "switches %d\n", switches) != 1) *why = "the fake spooler's state is unreadable";
+  char line[512];
+  std::string state;
+  while (fgets(line, sizeof(line), in)) state += line;
+  fclose(in);
+  if (state.find("FILE:") == std::string::npos && *switches >= 0) return true;
+  *why += "printers left switched:\n" + state;
+  return false;
+}
+
+std::vector<std::string> RomsmithSession::NewLogLines() {
+  std::vector<std::string> all = folder.LogLines();
+  std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(logSeen_, all.size())), all.end());
+  logSeen_ = all.size();
+  return fresh;
+}

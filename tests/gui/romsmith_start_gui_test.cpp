@@ -1,0 +1,127 @@
+// Romsmith's starts: the automatic run from a command line and each of its
+// ends with its own exit code, the one-copy rule and a folder without a
+// usable network library.
+#include <gtest/gtest.h>
+
+#include "romsmith/exit_codes.h"
+#include "romsmith/resource.h"
+#include "romsmith_session.h"
+#include "tests/win/sim_client.h"
+
+namespace {
+
+using gui::LastError;
+
+enum class AutoEnd { kWritten, kDeclined, kRejected, kFailed, kEmptyList };
+
+struct AutoRun {
+  const char* name;
+  bool updateMode;
+  const wchar_t* kind;
+  std::vector<int> lanList;
+  const wchar_t* fileName;
+  AutoEnd end;
+  int exitCode;
+};
+void PrintTo(const AutoRun& flow, std::ostream* out) { *out << flow.name; }
+
+class RomsmithAutomatic : public ::testing::TestWithParam<AutoRun> {};
+
+TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
+  const AutoRun& run = GetParam();
+  ASSERT_TRUE(ResetSimulator());
+  RomsmithSession s(L"auto");
+  RomsmithSetup setup;
+  setup.updateMode = run.updateMode;
+  setup.kind = run.kind;
+  setup.lanPrinters = run.lanList;
+  setup.firmwareName = run.fileName;
+  setup.nameInSettings = false;  // the command line names it
+  ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError();
+
+  switch (run.end) {
+    case AutoEnd::kWritten: {
+      ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
+      HWND progress = s.WaitProgressDialog();
+      ASSERT_NE(progress, nullptr);
+      ASSERT_TRUE(s.ConfirmClosingMessages(progress)) << LastError();
+      std::string why;
+      EXPECT_TRUE(s.ReceivedFirmware(run.lanList.empty() ? 0 : run.lanList[0], &why)) << why;
+      break;
+    }
+    case AutoEnd::kDeclined:
+      ASSERT_TRUE(s.Confirm(IDCANCEL)) << LastError();
+      break;
+    case AutoEnd::kRejected:
+      ASSERT_TRUE(gui::Answer(s.pid(), Message(20, kEnglish, {run.updateMode ? L".hx*" : L".hex"}), IDOK))
+          << LastError();
+      break;
+    case AutoEnd::kFailed: {
+      ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
+      ASSERT_TRUE(gui::Answer(s.pid(), Message(19, kEnglish), IDOK)) << LastError();
+      break;
+    }
+    case AutoEnd::kEmptyList: {
+      gui::MessageBoxSeen box;
+      ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box)) << LastError();
+      EXPECT_FALSE(box.text.empty());
+      ASSERT_TRUE(gui::PressBoxButton(box, IDOK)) << LastError();
+      break;
+    }
+  }
+  DWORD code = 99;
+  ASSERT_TRUE(s.program.WaitExit(&code)) << "the automatic run did not end by itself";
+  EXPECT_EQ(code, static_cast<DWORD>(run.exitCode));
+  int switches = 0;
+  std::string why;
+  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, RomsmithAutomatic,
+    ::testing::Values(AutoRun{"GoodFileWrites", false, L"COM", {}, L"fw.hex", AutoEnd::kWritten, kExitWritten},
+                      AutoRun{"WrongExtension", false, L"COM", {}, L"fw.hx1", AutoEnd::kRejected, kExitFileRejected},
+                      AutoRun{"CancelEnds", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kDeclined, kExitDeclined},
+                      AutoRun{"FailedWrite", true, L"LAN", {9}, L"fw.hx2", AutoEnd::kFailed, kExitWriteFailed},
+                      AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters}),
+    FlowName());
+
+TEST(RomsmithStart, SecondCopyShowsMessage15AndLeavesOne) {
+  RomsmithSession first(L"first");
+  RomsmithSetup setup;
+  ASSERT_TRUE(first.Prepare(setup)) << LastError();
+  ASSERT_TRUE(first.Start()) << LastError();
+
+  gui::Program second;
+  ASSERT_TRUE(second.Start(first.folder / L"Romsmith.exe")) << LastError();
+  gui::MessageBoxSeen box;
+  ASSERT_TRUE(gui::Answer(second.pid(), Message(15, kEnglish), IDOK, &box)) << LastError();
+  EXPECT_EQ(box.owner, nullptr) << "message 15 has no owner window";
+  DWORD code = 99;
+  ASSERT_TRUE(second.WaitExit(&code)) << LastError();
+  EXPECT_EQ(code, 0u) << "a start without a command line ends with 0";
+  EXPECT_TRUE(first.program.Running());
+  EXPECT_EQ(gui::TopWindows(0, L"Romsmith", L"Romsmith").size(), 1u) << "not exactly one main window";
+  EXPECT_EQ(GetForegroundWindow(), first.main) << "the running copy was not brought forward";
+
+  ASSERT_TRUE(gui::Click(first.main, IDC_EXIT)) << LastError();
+  EXPECT_TRUE(first.program.WaitExit(&code)) << LastError();
+}
+
+TEST(RomsmithStart, NoNetworkLibraryShowsMessage16) {
+  RomsmithSession s(L"nolib");
+  RomsmithSetup setup;
+  setup.lanquay = false;
+  ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  ASSERT_TRUE(s.Start(L"", false)) << LastError();
+  gui::MessageBoxSeen box;
+  ASSERT_TRUE(gui::Answer(s.pid(), Message(16, kEnglish), IDOK, &box)) << LastError();
+  EXPECT_EQ(box.owner, nullptr);
+  DWORD code = 99;
+  ASSERT_TRUE(s.program.WaitExit(&code)) << LastError();
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(gui::TopWindows(s.pid(), L"Romsmith", nullptr, true).empty());
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// Romsmith's printer operations driven through its window as an operator
+// would: Start writing over COM and to a LAN list, failures on the way,
+// Get Version and Reset Printer. The printer simulator plays the printers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "romsmith/resource.h"
+#include "romsmith_session.h"
+#include "tests/win/sim_client.h"
+
+namespace {
+
+using gui::LastError;
+
+// A printer address nothing listens on: a printer that is switched off.
+constexpr int kSilentPrinter = 9;
+
+struct WriteFlow {
+  const char* name;
+  int language;
+  bool updateMode;
+  const wchar_t* kind;
+  std::vector<int> lanList;
+  std::vector<std::string> faults;  // "<printer> <fault>" set before the run
+  std::vector<int> written;         // printers that must hold the file (0: COM)
+  std::vector<int> untouched;       // printers that must receive nothing
+  bool fails;                       // message 19 above the progress dialog
+};
+void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
+
+size_t CountLines(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+class RomsmithWrite : public ::testing::TestWithParam<WriteFlow> {};
+
+TEST_P(RomsmithWrite, RunsToItsEnd) {
+  const WriteFlow& flow = GetParam();
+  ASSERT_TRUE(ResetSimulator());
+  for (const std::string& fault : flow.faults) {
+    int printer = std::stoi(fault);
+    ASSERT_EQ(SimCommand(SimHost(printer) + " set fault " + fault.substr(fault.find(' ') + 1)), "OK");
+  }
+  RomsmithSession s(L"write");
+  RomsmithSetup setup;
+  setup.language = flow.language;
+  setup.updateMode = flow.updateMode;
+  setup.kind = flow.kind;
+  setup.lanPrinters = flow.lanList;
+  setup.firmwareName = flow.updateMode ? L"fw.hx1" : L"fw.hex";
+  ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  ASSERT_TRUE(s.Start()) << LastError();
+  ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }))
+      << "Start writing stays disabled with " << gui::Narrow(gui::ControlText(s.main, IDC_FILE_NAME));
+  s.NewLogLines();
+
+  ASSERT_TRUE(gui::Click(s.main, IDC_START_WRITING)) << LastError();
+  ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
+  HWND progress = s.WaitProgressDialog();
+  ASSERT_NE(progress, nullptr) << "no progress dialog";
+  EXPECT_EQ(GetWindow(progress, GW_OWNER), s.main);
+  EXPECT_FALSE(IsWindowEnabled(s.main)) << "the main window stays usable while writing";
+
+  if (flow.fails) {
+    gui::MessageBoxSeen box;
+    ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box)) << LastError();
+    EXPECT_EQ(gui::Narrow(box.text), gui::Narrow(Message(19, flow.language)));
+    EXPECT_EQ(box.owner, progress) << "the error box is not above the progress dialog";
+    ASSERT_TRUE(gui::PressBoxButton(box, IDOK)) << LastError();
+    // The dialog closes by itself: no further OK.
+    EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(progress); })) << "the progress dialog stayed open";
+  } else {
+    ASSERT_TRUE(s.ConfirmClosingMessages(progress)) << LastError();
+  }
+  EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
+  EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a message box is left open";
+
+  for (int printer : flow.written) {
+    std::string why;
+    EXPECT_TRUE(s.ReceivedFirmware(printer, &why)) << why;
+  }
+  for (int printer : flow.untouched) {
+    EXPECT_EQ(SimCommand(SimHost(printer) + " count"), "OK 0") << SimHost(printer) << " was written to";
+    EXPECT_EQ(SimCommand(SimHost(printer) + " connections"), "OK 0") << SimHost(printer) << " was reached";
+  }
+  int switches = 0;
+  std::string why;
+  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+  if (!flow.written.empty()) {
+    EXPECT_GT(switches, 0) << "no spooler printer was switched to FILE: during the write";
+  }
+  std::vector<std::string> log = s.NewLogLines();
+  EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), 1u) << "the firmware file is read once per run";
+  if (!flow.fails) {
+    size_t printers = flow.lanList.empty() ? 1 : flow.lanList.size();
+    EXPECT_EQ(CountLines(log, "SendPrinter Start"), printers);
+  }
+
+  ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
+  DWORD code = 99;
+  ASSERT_TRUE(s.program.WaitExit(&code)) << LastError();
+  EXPECT_EQ(code, 0u) << "a run started without a command line ends with 0";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flows, RomsmithWrite,
+    ::testing::Values(
+        WriteFlow{"ComRewriteAll", kEnglish, false, L"COM", {}, {}, {0}, {}, false},
+        WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false},
+        WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true},
+        WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true}),
+    FlowName());
+
+// Get Version shows the parsed version; Reset Printer resets every listed printer.
+struct PrinterCommandFlow {
+  const char* name;
+  int button;
+  int confirmation;
+  const wchar_t* kind;
+  std::vector<int> lanList;
+  std::wstring versionLabel;  // expected label 1031 after Get Version
+};
+void PrintTo(const PrinterCommandFlow& flow, std::ostream* out) { *out << flow.name; }
+
+class RomsmithPrinterCommand : public ::testing::TestWithParam<PrinterCommandFlow> {};
+
+TEST_P(RomsmithPrinterCommand, ReachesEveryPrinter) {
+  const PrinterCommandFlow& flow = GetParam();
+  ASSERT_TRUE(ResetSimulator());
+  ASSERT_EQ(SimCommand(SimHost(3) + " set number XY-9"), "OK");
+  ASSERT_EQ(SimCommand(SimHost(3) + " set version 02.00 B"), "OK");
+  RomsmithSession s(L"command");
+  RomsmithSetup setup;
+  setup.updateMode = true;
+  setup.kind = flow.kind;
+  setup.lanPrinters = flow.lanList;
+  ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  ASSERT_TRUE(s.Start()) << LastError();
+  ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, flow.button); })) << "button stays disabled";
+
+  ASSERT_TRUE(gui::Click(s.main, flow.button)) << LastError();
+  ASSERT_TRUE(gui::Answer(s.pid(), Message(flow.confirmation, kEnglish), IDOK)) << LastError();
+  // The answer comes back before the window turns busy: wait for what the
+  // command does, then for the window.
+  if (!flow.versionLabel.empty()) {
+    EXPECT_TRUE(gui::WaitControlText(s.main, IDC_VERSION_RESULT, flow.versionLabel)) << LastError();
+  }
+  if (flow.button == IDC_RESET_PRINTER) {
+    const std::string reset = "1b3d025245534554331b3d03";  // ESC = 2 RESET3 ESC = 3
+    for (int printer : flow.lanList) {
+      std::string got;
+      EXPECT_TRUE(gui::WaitUntil([&] {
+        got = SimCommand(SimHost(printer) + " received");
+        return got.find(reset) != std::string::npos;
+      })) << SimHost(printer) << " was not reset: " << got;
+    }
+  }
+  EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
+  EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "unexpected box: " << gui::Narrow(gui::MessageBoxes(s.pid())[0].text);
+  int switches = 0;
+  std::string why;
+  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+  ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
+  DWORD code = 99;
+  EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flows, RomsmithPrinterCommand,
+    ::testing::Values(PrinterCommandFlow{"GetVersionCom", IDC_GET_VERSION, 10, L"COM", {}, L" ABC-123 01.23 A"},
+                      PrinterCommandFlow{"GetVersionLan", IDC_GET_VERSION, 10, L"LAN", {3}, L" XY-9 02.00 B"},
+                      PrinterCommandFlow{"ResetEveryLanPrinter", IDC_RESET_PRINTER, 8, L"LAN", {2, 3, 4}, L""}),
+    FlowName());
+
+}  // namespace

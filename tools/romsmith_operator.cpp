@@ -1,0 +1,239 @@
+// The operator of the demo, the screenshot script and the benchmark: runs
+// Romsmith in a program folder and answers its windows as a person would.
+//   romsmith_operator prepare FOLDER ROMSMITH LANQUAY TYPE KIND LANGUAGE [ADDRESS...]
+//       a program folder with the program, lanquay and Romsmith.ini (TYPE
+//       PowerOn or Online, KIND USB/COM/LPT/LAN, LANGUAGE Japan or English,
+//       the addresses as the LAN printer list)
+//   romsmith_operator write FOLDER FIRMWARE [PICTURES]
+//       an automatic run on FIRMWARE: confirms, waits for the end of the
+//       write, confirms both closing messages; prints the time of each stage
+//       and the exit code, and exits with it
+//   romsmith_operator start FOLDER
+//       starts Romsmith from a folder as shipped (no settings file yet),
+//       confirms the start-up notice and leaves with Exit
+//   romsmith_operator tour FOLDER FIRMWARE PICTURES
+//       an interactive run for the screenshots: the main window in each port
+//       kind, the LAN list sorted by address, then a write to the LAN list
+//       with its progress dialog
+// Pictures are saved as BMP files; the scripts convert them.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "tests/gui/list_view_probe.h"
+#include "tests/win/message_box_driver.h"
+#include "tools/gui_driver.h"
+
+namespace {
+
+constexpr int kLanList = 1073;
+constexpr int kStartWriting = 532;
+constexpr int kExit = 533;
+constexpr int kProgressOk = 700;
+constexpr int kProgressBytes = 1101;
+constexpr int kProgressBar = 1102;
+constexpr int kProgressClosing = 1106;
+
+double Seconds() {
+  LARGE_INTEGER frequency;
+  LARGE_INTEGER counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+int Fail(const char* what) {
+  fprintf(stderr, "operator: %s: %s\n", what, gui::LastError().c_str());
+  return 100;
+}
+
+void Picture(const std::wstring& folder, HWND window, const wchar_t* name) {
+  if (!folder.empty() && window) SaveWindowPicture(window, (folder + L"\\" + name + L".bmp").c_str());
+}
+
+std::string FirstLine(const std::wstring& text) { return gui::Narrow(text.substr(0, text.find(L'\n'))); }
+
+HWND WaitProgressDialog(DWORD pid) {
+  HWND found = nullptr;
+  gui::WaitUntil([&] {
+    for (HWND w : gui::TopWindows(pid, L"#32770", nullptr)) {
+      if (GetDlgItem(w, kProgressBar)) found = w;
+    }
+    return found != nullptr;
+  });
+  return found;
+}
+
+// From the open progress dialog to its end: a picture while the bytes go
+// out, the failure box or both closing messages. Returns false on failure.
+bool FollowWrite(DWORD pid, HWND progress, const std::wstring& pictures, double* powerLampAt) {
+  if (!pictures.empty()) {
+    // Best effort: a fast printer may be done before a mid-way picture.
+    gui::WaitUntil([&] {
+      std::wstring bytes = gui::ControlText(progress, kProgressBytes);
+      return bytes.find(L"\n") != std::wstring::npos && bytes.find(L"\n0 %") == std::wstring::npos;
+    }, 20000);
+    Picture(pictures, progress, L"progress_writing");
+  }
+  bool failed = false;
+  gui::WaitUntil([&] {
+    failed = !gui::MessageBoxes(pid).empty();
+    return failed || gui::ControlEnabled(progress, kProgressOk);
+  }, 15 * 60 * 1000);
+  *powerLampAt = Seconds();
+  if (failed) {
+    gui::MessageBoxSeen box = gui::MessageBoxes(pid).front();
+    printf("Romsmith reported: %s\n", FirstLine(box.text).c_str());
+    Picture(pictures, box.box, L"progress_error");
+    gui::PressBoxButton(box, IDOK);
+    return false;
+  }
+  HWND ok = GetDlgItem(progress, kProgressOk);
+  gui::WaitUntil([&] { return gui::FocusOf(progress) == ok; }, 10000);
+  Picture(pictures, progress, L"progress_power_lamp");
+  // The first OK as the Enter key, which the program's keyboard hook turns
+  // into the button's command.
+  std::wstring lamp = gui::ControlText(progress, kProgressClosing);
+  if (!gui::PressKey(progress, VK_RETURN) ||
+      !gui::WaitUntil([&] { return gui::ControlText(progress, kProgressClosing) != lamp; })) {
+    fprintf(stderr, "operator: Enter did not confirm the POWER lamp message: %s\n", gui::LastError().c_str());
+    return false;
+  }
+  Picture(pictures, progress, L"progress_done");
+  gui::Click(progress, kProgressOk);
+  return gui::WaitUntil([&] { return !IsWindow(progress); });
+}
+
+int Prepare(int argc, wchar_t** argv) {
+  if (argc < 8) return Fail("prepare needs FOLDER ROMSMITH LANQUAY TYPE KIND LANGUAGE");
+  gui::ProgramFolder folder(argv[2], true);
+  std::string romsmith = gui::Narrow(argv[3]);
+  std::string lanquay = gui::Narrow(argv[4]);
+  if (!folder.Copy(romsmith.c_str(), L"Romsmith.exe") || !folder.Copy(lanquay.c_str(), L"lanquay.dll")) {
+    return Fail("copy");
+  }
+  std::vector<gui::IniKey> keys = {
+      {L"File", L"Type", argv[5]},      {L"Language", L"Country", argv[7]}, {L"Port", L"Connected", argv[6]},
+      {L"Port", L"PortCOM", L"COM5"},   {L"Port", L"PortLAN", L"Port001"},  {L"INIT_MSG", L"Mode", L"OFF"},
+  };
+  for (int i = 8; i < argc; ++i) {
+    wchar_t key[16];
+    wchar_t value[128];
+    swprintf(key, 16, L"Port%03d", i - 7);
+    swprintf(value, 128, L"1,KM-510,%ls,00:11:22:33:44:%02d", argv[i], i - 6);
+    keys.push_back({L"IPAddress", key, value});
+  }
+  if (!folder.EnableLog() || !folder.WriteSettings(keys)) return Fail("settings");
+  return 0;
+}
+
+int Write(int argc, wchar_t** argv) {
+  if (argc < 4) return Fail("write needs FOLDER FIRMWARE");
+  std::wstring folder = argv[2];
+  std::wstring pictures = argc > 4 ? argv[4] : L"";
+  gui::Program romsmith;
+  const double started = Seconds();
+  if (!romsmith.Start(folder + L"\\Romsmith.exe", argv[3])) return Fail("start");
+  gui::MessageBoxSeen box;
+  if (!gui::WaitMessageBox(romsmith.pid(), &box)) return Fail("confirmation");
+  const double asked = Seconds();
+  printf("Romsmith asked: %s\n", FirstLine(box.text).c_str());
+  Picture(pictures, box.box, L"confirmation");
+  bool written = false;
+  double confirmed = asked;
+  double powerLamp = asked;
+  if (box.cancelButton) {  // the confirmation; any other box ends the run with its OK
+    if (!gui::PressBoxButton(box, IDOK)) return Fail("confirm");
+    confirmed = Seconds();
+    HWND progress = WaitProgressDialog(romsmith.pid());
+    if (!progress) return Fail("progress dialog");
+    written = FollowWrite(romsmith.pid(), progress, pictures, &powerLamp);
+  } else {
+    gui::PressBoxButton(box, IDOK);
+  }
+  const double closed = Seconds();
+  DWORD code = 0;
+  if (!romsmith.WaitExit(&code)) return Fail("end");
+  const double ended = Seconds();
+  printf("operator: %s\n", written ? "confirmed the POWER lamp and the end of writing" : "the write did not finish");
+  printf("timing: start-up %.3f s, confirmed to POWER lamp %.3f s, last OK to exit %.3f s\n", asked - started,
+         powerLamp - confirmed, ended - closed);
+  printf("Romsmith exit code: %lu\n", static_cast<unsigned long>(code));
+  return static_cast<int>(code);
+}
+
+int StartAndExit(int argc, wchar_t** argv) {
+  if (argc < 3) return Fail("start needs FOLDER");
+  gui::Program romsmith;
+  if (!romsmith.Start(std::wstring(argv[2]) + L"\\Romsmith.exe")) return Fail("start");
+  HWND main = gui::WaitTopWindow(romsmith.pid(), L"Romsmith", L"Romsmith");
+  gui::MessageBoxSeen notice;
+  if (!main || !gui::WaitMessageBox(romsmith.pid(), &notice)) return Fail("main window and start-up notice");
+  printf("Romsmith started and showed: %s\n", FirstLine(notice.text).c_str());
+  if (!gui::PressBoxButton(notice, IDOK) || !gui::Click(main, kExit)) return Fail("exit");
+  DWORD code = 0;
+  if (!romsmith.WaitExit(&code)) return Fail("end");
+  printf("Romsmith exit code: %lu\n", static_cast<unsigned long>(code));
+  return static_cast<int>(code);
+}
+
+int Tour(int argc, wchar_t** argv) {
+  if (argc < 5) return Fail("tour needs FOLDER FIRMWARE PICTURES");
+  std::wstring folder = argv[2];
+  std::wstring pictures = argv[4];
+  gui::Program romsmith;
+  if (!romsmith.Start(folder + L"\\Romsmith.exe")) return Fail("start");
+  HWND main = gui::WaitTopWindow(romsmith.pid(), L"Romsmith", L"Romsmith");
+  if (!main) return Fail("main window");
+  if (!gui::SetText(romsmith.pid(), main, 1021, argv[3])) return Fail("file name");
+  const struct {
+    int radio;
+    const wchar_t* name;
+  } kinds[] = {{1041, L"main_usb"}, {1042, L"main_com"}, {1043, L"main_lpt"}, {1044, L"main_lan"}};
+  for (const auto& kind : kinds) {
+    if (!gui::Click(main, kind.radio)) return Fail("port kind");
+    gui::WaitUntil([&] { return gui::ControlChecked(main, kind.radio); });
+    // The kind's controls are shown after the check mark; wait until the
+    // window has repainted with them.
+    gui::WaitUntil([&] { return gui::ControlEnabled(main, kStartWriting); }, 3000);
+    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Picture(pictures, main, kind.name);
+  }
+  // Two clicks on the address title: the list in descending order, the
+  // header showing its mark.
+  HWND list = GetDlgItem(main, kLanList);
+  for (int mark : {0, 1}) {
+    if (!lv::ClickHeader(list, 1) || !gui::WaitUntil([&] { return lv::HeaderMark(list, 1) == mark; })) {
+      return Fail("sort");
+    }
+  }
+  RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Picture(pictures, main, L"main_lan_sorted");
+  if (!gui::Click(main, kStartWriting)) return Fail("start writing");
+  gui::MessageBoxSeen box;
+  if (!gui::WaitMessageBox(romsmith.pid(), &box)) return Fail("confirmation");
+  Picture(pictures, box.box, L"confirmation");
+  if (!gui::PressBoxButton(box, IDOK)) return Fail("confirm");
+  HWND progress = WaitProgressDialog(romsmith.pid());
+  double unused = 0;
+  if (!progress || !FollowWrite(romsmith.pid(), progress, pictures, &unused)) return Fail("write");
+  if (!gui::Click(main, kExit)) return Fail("exit");
+  DWORD code = 0;
+  return romsmith.WaitExit(&code) ? 0 : Fail("end");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  std::wstring command = argc > 1 ? argv[1] : L"";
+  if (command == L"prepare") return Prepare(argc, argv);
+  if (command == L"write") return Write(argc, argv);
+  if (command == L"start") return StartAndExit(argc, argv);
+  if (command == L"tour") return Tour(argc, argv);
+  fprintf(stderr, "usage: romsmith_operator prepare|write|start|tour ...\n");
+  return 100;
+}
