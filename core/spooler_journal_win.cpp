@@ -140,7 +140,10 @@ bool RestorePrinter(const SpoolerApi& api, const PortJournalEntry& entry, bool* 
 
 }  // namespace
 
-void SetSpoolerJournalFolder(const wchar_t* folder) { g_journal.folder = folder != nullptr ? folder : L""; }
+void SetSpoolerJournalFolder(const wchar_t* folder) {
+  g_journal.folder = folder != nullptr ? folder : L"";
+  while (!g_journal.folder.empty() && g_journal.folder.back() == L'\\') g_journal.folder.pop_back();
+}
 
 std::wstring SpoolerJournalPath() {
   const std::wstring folder = JournalFolder();
