@@ -194,13 +194,15 @@ std::vector<std::wstring> RestoreJournalPrinters() {
     return restored;
   }
   const SpoolerApi& api = CurrentSpoolerApi();
+  const std::vector<PortJournalEntry> entries = ReadJournal(path);
   std::vector<PortJournalEntry> kept;
-  for (const PortJournalEntry& entry : ReadJournal(path)) {
+  for (const PortJournalEntry& entry : entries) {
     bool putBack = false;
     if (!RestorePrinter(api, entry, &putBack)) kept.push_back(entry);
     if (putBack) restored.push_back(ToWide(entry.printerName));
   }
-  WriteJournal(path, kept);
+  // A file with nothing readable (a later format, say) is left as it is.
+  if (kept.size() != entries.size()) WriteJournal(path, kept);
   ReleaseJournalMutex();
   return restored;
 }
