@@ -47,6 +47,8 @@ struct SpoolerApi {
 };
 
 const SpoolerApi& SystemSpoolerApi();
+// The calls in use now (the system's or a test's).
+const SpoolerApi& CurrentSpoolerApi();
 // Replaces the calls used from now on; returns the previous set.
 const SpoolerApi* SetSpoolerApi(const SpoolerApi* api);
 

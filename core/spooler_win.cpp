@@ -12,6 +12,7 @@
 #include "result_codes.h"
 #include "settings_types.h"
 #include "spooler.h"
+#include "spooler_journal.h"
 #include "spooler_pattern.h"
 
 SpoolerState g_spooler = {nullptr, 0, REPLACE_OFF};
@@ -168,6 +169,7 @@ int32_t SwitchToFile(const std::wstring& pattern) {
       } else {
         // Put back later on the port it has now.
         wmemcpy(entry.portName, live, kSpoolerPortChars);
+        JournalPrinterSwitching(entry.printerName, live);
         if (SetPrinterPort(printer, info, L"FILE:")) {
           entry.switched = 0;
           WriteDebugLog("PortReplace ON Success");
@@ -210,6 +212,7 @@ int32_t SwitchBack() {
         WriteDebugLog("PortReplace OFF Err(PRT_ERR_JOB)");
       } else if (SetPrinterPort(printer, info, entry.portName)) {
         entry.switched = 1;
+        JournalPrinterBack(entry.printerName);
         WriteDebugLog("PortReplace OFF SUCCESS");
       } else {
         step = PRT_ERR_SETPRINTER;
@@ -243,6 +246,8 @@ void CarrySwitchedMarks(const SpoolerPrinterEntry* oldEntries, int32_t oldCount)
 }  // namespace
 
 const SpoolerApi& SystemSpoolerApi() { return kSystemApi; }
+
+const SpoolerApi& CurrentSpoolerApi() { return *g_api; }
 
 const SpoolerApi* SetSpoolerApi(const SpoolerApi* api) {
   const SpoolerApi* previous = g_api;

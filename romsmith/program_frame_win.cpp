@@ -4,14 +4,19 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 #include "com_defaults_rule.h"
 #include "firmware_file.h"
+#include "debug_log.h"
 #include "net_library.h"
+#include "port_journal.h"
 #include "result_message.h"
 #include "settings.h"
 #include "settings_types.h"
 #include "spooler.h"
+#include "spooler_journal.h"
 #include "usb_discovery.h"
 
 FrameState g_frame = {1, 1, nullptr, 0, nullptr, {}};
@@ -51,6 +56,22 @@ void FreeProgramMemory() {
   FreeUsbPrinterList();
 }
 
+// Printers that a killed run left on "FILE:" go back before the snapshot is
+// taken, so that the snapshot and every later switch see their own ports.
+// The operator is told which; a run started with a command line has nobody
+// to answer a box, so there it is only logged.
+void RestorePortsLeftSwitched(const ProgramFrameSpec& spec, bool unattended) {
+  const std::vector<std::wstring> restored = RestoreJournalPrinters();
+  if (restored.empty()) return;
+  std::vector<std::u16string> names;
+  for (const std::wstring& name : restored) names.emplace_back(name.begin(), name.end());
+  const std::u16string text = PortJournalRestoredMessage(g_settings.languageIndex, names);
+  DebugLogF("PortJournal restored %u printers", static_cast<unsigned>(restored.size()));
+  if (unattended) return;
+  const std::wstring box(text.begin(), text.end());
+  MessageBoxW(nullptr, box.c_str(), spec.title, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
 }  // namespace
 
 int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* commandLine, int showCommand) {
@@ -66,6 +87,7 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
   LoadSettings();
   SetLogSwitch();
   LoadVersionText(spec.exeName);
+  RestorePortsLeftSwitched(spec, unattended);
   RefreshSpoolerList();
 
   HANDLE mutex = CreateMutexW(nullptr, FALSE, spec.mutexName);

@@ -101,7 +101,7 @@ bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
 bool RomsmithSession::Start(const std::wstring& arguments, bool waitForWindow) {
   // The program inherits these: its test seam loads the fake spooler.
   SetEnvironmentVariableW(L"ROMSMITH_TEST_SEAMS", (folder / L"fake_spooler.dll").c_str());
-  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER", SpoolerPrinters().c_str());
+  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER", (SpoolerPrinters() + setup.morePrinters).c_str());
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STATE", (folder / L"spooler.txt").c_str());
   if (!program.Start(folder / L"Romsmith.exe", arguments)) return false;
   if (!arguments.empty() || !waitForWindow) return true;

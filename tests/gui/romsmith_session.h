@@ -28,6 +28,7 @@ struct RomsmithSetup {
   bool lanquay = true;                     // copy lanquay.dll into the folder
   bool startNotice = false;                // leave the start-up notice on
   std::vector<gui::IniKey> extra;
+  std::wstring morePrinters;               // ";name=port..." added to the fake spooler's printers
 };
 
 class RomsmithSession {

@@ -3,6 +3,12 @@
 // usable network library.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
+#include "core/port_journal.h"
+#include "core/spooler_journal.h"
+
 #include "romsmith/exit_codes.h"
 #include "romsmith/resource.h"
 #include "romsmith_session.h"
@@ -138,6 +144,37 @@ TEST(RomsmithStart, NoNetworkLibraryShowsMessage16) {
   ASSERT_TRUE(s.program.WaitExit(&code)) << LastError();
   EXPECT_EQ(code, 0u);
   EXPECT_TRUE(gui::TopWindows(s.pid(), L"Romsmith", nullptr, true).empty());
+}
+
+// A run killed mid-exchange left two printers on "FILE:"; the next start puts
+// them back before anything else and says which. "Office" was set up again
+// by the operator since and stays as it is.
+TEST(RomsmithStart, PrintersLeftOnFileGoBackAtStart) {
+  RomsmithSession s(L"journal");
+  RomsmithSetup setup;
+  setup.morePrinters = L";Left A=FILE:;Left B=FILE:";
+  ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  std::string journal;
+  ASSERT_TRUE(FormatPortJournal({{u"Left A", u"USB001"}, {u"Office", u"COM9:"}, {u"Left B", u"USB002,USB003"}},
+                                &journal));
+  const std::wstring path = SpoolerJournalPath();
+  CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+  std::ofstream(path.c_str(), std::ios::binary) << journal;
+
+  ASSERT_TRUE(s.Start(L"", false)) << LastError();
+  const std::u16string text = PortJournalRestoredMessage(kEnglish, {u"Left A", u"Left B"});
+  ASSERT_TRUE(gui::Answer(s.pid(), std::wstring(text.begin(), text.end()), IDOK)) << LastError();
+  s.main = gui::WaitTopWindow(s.pid(), L"Romsmith", L"Romsmith");
+  ASSERT_NE(s.main, nullptr);
+  std::ifstream in((s.folder / L"spooler.txt").c_str());
+  const std::string state((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(state.find("Left A\tUSB001"), std::string::npos) << state;
+  EXPECT_NE(state.find("Left B\tUSB002,USB003"), std::string::npos) << state;
+  EXPECT_NE(state.find("Office\tLPT3:"), std::string::npos) << state;
+  EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the journal outlived the repair";
+  ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
+  DWORD code = 99;
+  EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
 }
 
 }  // namespace

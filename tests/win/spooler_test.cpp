@@ -12,6 +12,7 @@
 #include "core/result_codes.h"
 #include "core/settings_types.h"
 #include "core/spooler.h"
+#include "core/spooler_journal.h"
 #include "guarded_heap.h"
 #include "log_capture.h"
 
@@ -183,8 +184,13 @@ class SpoolerTest : public ::testing::Test {
     previous_ = SetSpoolerApi(&kFakeApi);
     g_settings.languageIndex = 1;
     g_spooler.switchState = REPLACE_OFF;
+    // The journal of these fake printers is kept out of the profile's.
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    SetSpoolerJournalFolder(temp);
   }
   void TearDown() override {
+    SetSpoolerJournalFolder(nullptr);
     FreeSpoolerList();
     g_spooler.switchState = REPLACE_OFF;
     EXPECT_EQ(fake_.heap.Live(), 0u) << "blocks left allocated";

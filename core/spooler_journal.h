@@ -1,0 +1,39 @@
+// The port journal on disk: PortReplace records each printer before it is
+// moved to "FILE:" and clears it once the printer is back, so that a run
+// killed in between is repaired by the next start of either program.
+//
+// The file is "PortJournal.txt" in the user's local application-data folder
+// under "Romsmith" (both programs can write there, without administrator
+// rights). It is always replaced whole: a temporary file is written and
+// flushed, then moved over the old one, so that a crash leaves one or the
+// other. A named mutex is held while this process has printers on "FILE:",
+// so a program started meanwhile does not take those printers back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Points the journal at another folder (tests); null or empty gives back the
+// local application-data folder.
+void SetSpoolerJournalFolder(const wchar_t* folder);
+
+// The journal's full path; empty when no folder can be found.
+std::wstring SpoolerJournalPath();
+
+// Records `printerName` with its port list before it is moved to "FILE:".
+// False when the journal could not be written (the switch goes on: the
+// exchange must not fail for want of a journal; the log says so).
+bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList);
+
+// Clears the printer's entry once it is back on its port; the file goes when
+// no entry is left.
+void JournalPrinterBack(const wchar_t* printerName);
+
+// Start-up repair through the current spooler calls: every printer in the
+// journal whose port list is still exactly "FILE:" is put back on the port
+// list recorded. A printer whose port list is something else was set up
+// again by the operator since and is left alone (its entry goes); one that
+// cannot be opened, read or changed stays in the journal for the next start.
+// Does nothing while another running program has printers switched.
+// Returns the names of the printers put back.
+std::vector<std::wstring> RestoreJournalPrinters();

@@ -1,0 +1,208 @@
+#include "spooler_journal.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <winspool.h>
+
+#include <cwchar>
+
+#include "debug_log.h"
+#include "port_journal.h"
+#include "spooler.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "journal texts are UTF-16 on Windows");
+
+namespace {
+
+constexpr DWORD kMostJournalBytes = 1u << 20;  // far above any real journal
+
+struct JournalState {
+  std::wstring folder;  // test folder; empty for the local application-data one
+  HANDLE mutex;         // "Romsmith_PortJournal", held while ours are switched
+  int ownSwitched;      // printers this process put on "FILE:" and not yet back
+};
+JournalState g_journal = {L"", nullptr, 0};
+
+std::u16string ToU16(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
+std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring JournalFolder() {
+  if (!g_journal.folder.empty()) return g_journal.folder;
+  wchar_t base[MAX_PATH] = {};
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base))) {
+    return std::wstring(base) + L"\\Romsmith";
+  }
+  DWORD chars = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+  if (chars == 0 || chars >= MAX_PATH) return L"";
+  return std::wstring(base) + L"\\Romsmith";
+}
+
+// Whole entries of the file as it stands; none when it is missing.
+std::vector<PortJournalEntry> ReadJournal(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::vector<uint8_t> bytes(kMostJournalBytes);
+  DWORD got = 0;
+  if (!ReadFile(file, bytes.data(), kMostJournalBytes, &got, nullptr)) got = 0;
+  CloseHandle(file);
+  PortJournalContents contents = ParsePortJournal(bytes.data(), got);
+  if (!contents.complete) DebugLogF("PortJournal damaged: %u whole entries", static_cast<unsigned>(contents.entries.size()));
+  return contents.entries;
+}
+
+// Replaces the journal whole, or removes it when nothing is left.
+bool WriteJournal(const std::wstring& path, const std::vector<PortJournalEntry>& entries) {
+  if (entries.empty()) {
+    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    DebugLogF("PortJournal Err(DeleteFile %lu)", static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  std::string text;
+  if (!FormatPortJournal(entries, &text)) {
+    WriteDebugLog("PortJournal Err(unwritable name or port)");
+    return false;
+  }
+  const std::wstring temporary = path + L".tmp";
+  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DebugLogF("PortJournal Err(CreateFile %lu)", static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  DWORD written = 0;
+  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                  written == text.size() && FlushFileBuffers(file);
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  // Only a flushed file may replace the old one: the move is what makes the
+  // new journal count.
+  if (!ok || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DebugLogF("PortJournal Err(write %lu/%lu)", static_cast<unsigned long>(error),
+              static_cast<unsigned long>(GetLastError()));
+    DeleteFileW(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+HANDLE JournalMutex() {
+  if (g_journal.mutex == nullptr) g_journal.mutex = CreateMutexW(nullptr, FALSE, L"Romsmith_PortJournal");
+  return g_journal.mutex;
+}
+
+// True when no other live process holds the journal. A holder that ended
+// without letting go (killed) counts as none.
+bool TakeJournalMutex() {
+  HANDLE mutex = JournalMutex();
+  if (mutex == nullptr) return true;
+  const DWORD waited = WaitForSingleObject(mutex, 0);
+  return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+void ReleaseJournalMutex() {
+  if (g_journal.mutex != nullptr) ReleaseMutex(g_journal.mutex);
+}
+
+// Puts one printer back when its port list is still "FILE:". True when the
+// entry is done with (put back, or set up again by the operator).
+bool RestorePrinter(const SpoolerApi& api, const PortJournalEntry& entry, bool* putBack) {
+  const std::wstring name = ToWide(entry.printerName);
+  const std::wstring port = ToWide(entry.portList);
+  HANDLE printer = nullptr;
+  if (!api.openPrinter(name.c_str(), &printer)) {
+    DebugLogF("PortJournal restore Err(OpenPrinter %lu)", static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  bool done = false;
+  DWORD needed = 0;
+  api.getPrinter(printer, nullptr, 0, &needed);
+  BYTE* block = needed >= sizeof(PRINTER_INFO_2W) ? static_cast<BYTE*>(api.allocZeroed(needed)) : nullptr;
+  if (block != nullptr && api.getPrinter(printer, block, needed, &needed)) {
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(block);
+    if (info->pPortName == nullptr || wcscmp(info->pPortName, L"FILE:") != 0) {
+      WriteDebugLog("PortJournal restore: port set up again since, left alone");
+      done = true;
+    } else {
+      info->pPortName = const_cast<wchar_t*>(port.c_str());
+      info->pSecurityDescriptor = nullptr;
+      done = api.setPrinter(printer, info) != FALSE;
+      *putBack = done;
+      if (!done) DebugLogF("PortJournal restore Err(SetPrinter %lu)", static_cast<unsigned long>(GetLastError()));
+    }
+  } else {
+    WriteDebugLog("PortJournal restore Err(GetPrinter)");
+  }
+  api.closePrinter(printer);
+  api.freeBlock(block);
+  return done;
+}
+
+}  // namespace
+
+void SetSpoolerJournalFolder(const wchar_t* folder) {
+  g_journal.folder = folder != nullptr ? folder : L"";
+  while (!g_journal.folder.empty() && g_journal.folder.back() == L'\\') g_journal.folder.pop_back();
+}
+
+std::wstring SpoolerJournalPath() {
+  const std::wstring folder = JournalFolder();
+  return folder.empty() ? L"" : folder + L"\\PortJournal.txt";
+}
+
+bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList) {
+  const std::wstring path = SpoolerJournalPath();
+  if (path.empty()) {
+    WriteDebugLog("PortJournal Err(no folder)");
+    return false;
+  }
+  CreateDirectoryW(JournalFolder().c_str(), nullptr);
+  if (g_journal.ownSwitched == 0) TakeJournalMutex();
+  ++g_journal.ownSwitched;
+  std::vector<PortJournalEntry> entries = ReadJournal(path);
+  const std::u16string name = ToU16(printerName);
+  bool found = false;
+  for (PortJournalEntry& entry : entries) {
+    if (entry.printerName != name) continue;
+    entry.portList = ToU16(portList);  // the port it has now is the one to go back to
+    found = true;
+  }
+  if (!found) entries.push_back({name, ToU16(portList)});
+  return WriteJournal(path, entries);
+}
+
+void JournalPrinterBack(const wchar_t* printerName) {
+  const std::wstring path = SpoolerJournalPath();
+  if (!path.empty()) {
+    std::vector<PortJournalEntry> entries = ReadJournal(path);
+    const std::u16string name = ToU16(printerName);
+    std::vector<PortJournalEntry> kept;
+    for (PortJournalEntry& entry : entries) {
+      if (entry.printerName != name) kept.push_back(entry);
+    }
+    if (kept.size() != entries.size()) WriteJournal(path, kept);
+  }
+  if (g_journal.ownSwitched > 0 && --g_journal.ownSwitched == 0) ReleaseJournalMutex();
+}
+
+std::vector<std::wstring> RestoreJournalPrinters() {
+  std::vector<std::wstring> restored;
+  const std::wstring path = SpoolerJournalPath();
+  if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return restored;
+  if (!TakeJournalMutex()) {
+    WriteDebugLog("PortJournal restore skipped: another program has printers switched");
+    return restored;
+  }
+  const SpoolerApi& api = CurrentSpoolerApi();
+  const std::vector<PortJournalEntry> entries = ReadJournal(path);
+  std::vector<PortJournalEntry> kept;
+  for (const PortJournalEntry& entry : entries) {
+    bool putBack = false;
+    if (!RestorePrinter(api, entry, &putBack)) kept.push_back(entry);
+    if (putBack) restored.push_back(ToWide(entry.printerName));
+  }
+  // A file with nothing readable (a later format, say) is left as it is.
+  if (kept.size() != entries.size()) WriteJournal(path, kept);
+  ReleaseJournalMutex();
+  return restored;
+}
