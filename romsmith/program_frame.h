@@ -47,7 +47,7 @@ extern FrameState g_frame;
 // wWinMain's body for both programs: settings, log switch, version text,
 // spooler snapshot, mutex, network libraries, [Ports] defaults, window,
 // hook, loop, shutdown. Returns the process exit code.
-int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
+int RunProgram(const ProgramFrameSpec& setup, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
 
 // Brings the top-level window titled `title` (or the box or dialog it has
 // open) to the front, restored from minimised. Returns that top-level window,

@@ -60,7 +60,7 @@ void FreeProgramMemory() {
 // taken, so that the snapshot and every later switch see their own ports.
 // The operator is told which; a run started with a command line has nobody
 // to answer a box, so there it is only logged.
-void RestorePortsLeftSwitched(const ProgramFrameSpec& spec, bool unattended) {
+void RestorePortsLeftSwitched(const ProgramFrameSpec& setup, bool unattended) {
   const std::vector<std::wstring> restored = RestoreJournalPrinters();
   if (restored.empty()) return;
   std::vector<std::u16string> names;
@@ -69,28 +69,28 @@ void RestorePortsLeftSwitched(const ProgramFrameSpec& spec, bool unattended) {
   DebugLogF("PortJournal restored %u printers", static_cast<unsigned>(restored.size()));
   if (unattended) return;
   const std::wstring box(text.begin(), text.end());
-  MessageBoxW(nullptr, box.c_str(), spec.title, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+  MessageBoxW(nullptr, box.c_str(), setup.title, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 }  // namespace
 
-int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* commandLine, int showCommand) {
-  g_program.kind = spec.kind;
+int RunProgram(const ProgramFrameSpec& setup, HINSTANCE instance, const wchar_t* commandLine, int showCommand) {
+  g_program.kind = setup.kind;
   g_program.instance = instance;
   g_program.mainWindow = nullptr;
   g_program.progressDialog = nullptr;
   g_frame.busy = 1;
   g_spooler.switchState = REPLACE_OFF;
   bool unattended = commandLine != nullptr && commandLine[0] != L'\0';
-  int earlyExit = unattended ? spec.unattendedEarlyExit : 0;
+  int earlyExit = unattended ? setup.unattendedEarlyExit : 0;
 
   LoadSettings();
   SetLogSwitch();
-  LoadVersionText(spec.exeName);
-  RestorePortsLeftSwitched(spec, unattended);
+  LoadVersionText(setup.exeName);
+  RestorePortsLeftSwitched(setup, unattended);
   RefreshSpoolerList();
 
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, spec.mutexName);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, setup.mutexName);
   if (mutex == nullptr) {
     FreeProgramMemory();
     return earlyExit;
@@ -99,8 +99,8 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
     ReleaseMutex(mutex);
     CloseHandle(mutex);
-    if (spec.messageOnSecondStart) ShowResultMessage(nullptr, kMessageRunning, L"");
-    BringWindowForward(spec.title);
+    if (setup.messageOnSecondStart) ShowResultMessage(nullptr, kMessageRunning, L"");
+    BringWindowForward(setup.title);
     FreeProgramMemory();
     return earlyExit;
   }
@@ -114,12 +114,12 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
 
   g_frame.interactive = unattended ? 0 : showCommand;
   g_frame.mainThreadId = GetCurrentThreadId();
-  if (!spec.createMainWindow(g_frame.interactive)) {
+  if (!setup.createMainWindow(g_frame.interactive)) {
     UnloadNetLibraries();
     FreeProgramMemory();
     return earlyExit;
   }
-  if (spec.afterCreate != nullptr) spec.afterCreate(commandLine, g_frame.interactive);
+  if (setup.afterCreate != nullptr) setup.afterCreate(commandLine, g_frame.interactive);
 
   SetKeyHook();
   MSG msg = {};
@@ -140,7 +140,7 @@ int RunProgram(const ProgramFrameSpec& spec, HINSTANCE instance, const wchar_t* 
   ReleaseKeyHook();
   UnloadNetLibraries();
   FreeProgramMemory();
-  if (spec.afterShutdown != nullptr) spec.afterShutdown();
+  if (setup.afterShutdown != nullptr) setup.afterShutdown();
   return exitCode;
 }
 

@@ -48,17 +48,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   InstallTestSeams();
   g_mainWindow.searchResults =
       static_cast<LanPrinterRecord*>(GlobalAlloc(GPTR, sizeof(LanPrinterRecord) * kLanListRecords));
-  ProgramFrameSpec spec = {};
-  spec.kind = ProgramKind::Romsmith;
-  spec.mutexName = L"Romsmith_Mutex";
-  spec.exeName = L"Romsmith.exe";
-  spec.title = kProgramTitle;
-  spec.messageOnSecondStart = true;
-  spec.createMainWindow = CreateMainWindow;
-  spec.afterCreate = StartUnattendedRun;
-  spec.afterShutdown = AfterShutdown;
-  spec.unattendedEarlyExit = kExitNotStarted;
-  int code = RunProgram(spec, instance, commandLine, showCommand);
+  ProgramFrameSpec setup = {};
+  setup.kind = ProgramKind::Romsmith;
+  setup.mutexName = L"Romsmith_Mutex";
+  setup.exeName = L"Romsmith.exe";
+  setup.title = kProgramTitle;
+  setup.messageOnSecondStart = true;
+  setup.createMainWindow = CreateMainWindow;
+  setup.afterCreate = StartUnattendedRun;
+  setup.afterShutdown = AfterShutdown;
+  setup.unattendedEarlyExit = kExitNotStarted;
+  int code = RunProgram(setup, instance, commandLine, showCommand);
   FreeLanListResources();  // early exits skip AfterShutdown
   return code;
 }

@@ -7,14 +7,14 @@
 #include "tagsmith_texts.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
-  ProgramFrameSpec spec = {};
-  spec.kind = ProgramKind::Tagsmith;
-  spec.mutexName = L"Tagsmith_Mutex";
-  spec.exeName = L"Tagsmith.exe";
-  spec.title = kTagsmithTitle;
-  spec.messageOnSecondStart = false;  // the running copy only comes forward
-  spec.createMainWindow = CreateMainWindow;
-  spec.afterCreate = nullptr;  // a command line only hides the window
-  spec.afterShutdown = HandOverToRomsmith;
-  return RunProgram(spec, instance, commandLine, showCommand);
+  ProgramFrameSpec setup = {};
+  setup.kind = ProgramKind::Tagsmith;
+  setup.mutexName = L"Tagsmith_Mutex";
+  setup.exeName = L"Tagsmith.exe";
+  setup.title = kTagsmithTitle;
+  setup.messageOnSecondStart = false;  // the running copy only comes forward
+  setup.createMainWindow = CreateMainWindow;
+  setup.afterCreate = nullptr;  // a command line only hides the window
+  setup.afterShutdown = HandOverToRomsmith;
+  return RunProgram(setup, instance, commandLine, showCommand);
 }
