@@ -9,6 +9,7 @@ files are left alone.
 import os
 import struct
 import sys
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
@@ -143,6 +144,18 @@ def device_id_seeds():
     }
 
 
+def journal_line(name, ports):
+    fields = name + "\t" + ports
+    return "P\t%s\t%08x\n" % (fields, zlib.crc32(fields.encode("utf-8")) & 0xFFFFFFFF)
+
+
+def journal_seeds():
+    whole = ("RomsmithPortJournal 1\n" + journal_line("Receipt 1", "USB001")
+             + journal_line("レシート 2", "LPT1:,COM3:") + "End\t2\n").encode("utf-8")
+    return {"two": whole, "cut": whole[: len(whole) // 2],
+            "escaped": ("RomsmithPortJournal 1\n" + journal_line("a\\\\b\\tc", "USB002") + "End\t1\n").encode("utf-8")}
+
+
 SEEDS = {
     "settings_rules_fuzz": settings_seeds,
     "usb_device_path_fuzz": usb_seeds,
@@ -152,6 +165,7 @@ SEEDS = {
     "readfix_parse_fuzz": readfix_seeds,
     "hex_dump_fuzz": hexdump_seeds,
     "net_device_id_fuzz": device_id_seeds,
+    "port_journal_fuzz": journal_seeds,
 }
 
 
