@@ -2,6 +2,7 @@
 // in slot 1 and the test stand-in in slot 0, to printers simulated on
 // loopback addresses.
 #include <windows.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -269,6 +270,8 @@ TEST_F(NetLanExchange, HostilePrintersGiveTrueValuesOrAFailure) {
     const char* fault;
     int arg;
   } cases[] = {{"endless", 0}, {"long", 100000}, {"trickle", 1000}};
+  PROCESS_MEMORY_COUNTERS before = {};
+  ASSERT_TRUE(K32GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
   for (const Case& c : cases) {
     ASSERT_EQ(SimCommand(host + " reset"), "OK");
     ASSERT_EQ(SimCommand(host + " set fault " + c.fault), "OK");
@@ -301,5 +304,9 @@ TEST_F(NetLanExchange, HostilePrintersGiveTrueValuesOrAFailure) {
     }
     folder_.TakeLog();
   }
+  // Endless bytes are read in fixed buffers, never gathered.
+  PROCESS_MEMORY_COUNTERS after = {};
+  ASSERT_TRUE(K32GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+  EXPECT_LT(after.PagefileUsage, before.PagefileUsage + (8u << 20)) << "private bytes grew";
   ASSERT_EQ(SimCommand(host + " reset"), "OK");
 }
