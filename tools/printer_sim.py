@@ -41,6 +41,11 @@ Faults (set fault NAME, with "set arg N" where it takes a number):
     never_answer (port 9200: accepts and never answers), close_at_once
     (both TCP ports: accept and close at once), stall (port 9100: stops
     reading until the fault changes).
+    Hostile peers, LAN printers only (both TCP ports, every reply):
+    endless (the reply, then filler bytes without end until the peer goes
+    away, at most two minutes), long (the reply padded to arg bytes, default
+    65536, before its final NUL), trickle (the reply one byte per arg ms,
+    default 1000).
 
 "set rcvbuf N" on a LAN printer applies to data-port connections accepted
 from then on (0: the system's size); with fault slow it makes a reader
@@ -153,7 +158,22 @@ class Printer:
 
     def send_reply(self, write, reply):
         """Writes one reply, in pieces when the split fault is on."""
-        if self.fault == "split" and len(reply) > 1:
+        if self.fault == "long" and len(reply) < (self.arg or 65536):
+            tail = reply[-1:] if reply.endswith(b"\x00") else b""
+            reply = reply[: len(reply) - len(tail)] + b"X" * ((self.arg or 65536) - len(reply)) + tail
+        if self.fault == "trickle":
+            for i in range(len(reply)):
+                if self.fault != "trickle":
+                    break
+                write(reply[i:i + 1])
+                time.sleep((self.arg or 1000) / 1000.0)
+        elif self.fault == "endless":
+            # Ends with an OSError once the peer closed its side.
+            write(reply)
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline and self.fault == "endless":
+                write(b"X" * 4096)
+        elif self.fault == "split" and len(reply) > 1:
             gap = (self.arg or 400) / 1000.0
             cuts = [0, len(reply) // 3 or 1, 2 * len(reply) // 3 or 1, len(reply)]
             for a, b in zip(cuts, cuts[1:]):

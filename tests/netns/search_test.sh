@@ -104,7 +104,9 @@ if [ "${KIT_NETNS_PRINTERS:-0}" = 1 ]; then
 fi
 
 # Printers without an address broadcast DHCP requests from the fourth host.
-ip netns exec "${hosts[3]}" python3 "$here/dhcp_sender.py" \
+# Its control port (10.250.7.14:19950) switches it to a flood of DHCP
+# requests or of malformed echo replies aimed at the computer.
+ip netns exec "${hosts[3]}" python3 "$here/dhcp_sender.py" --control 10.250.7.14:19950 -- \
   02:5A:C3:00:00:99 02:5A:C3:00:01:01 0A:00:00:00:00:01 FE:FF:FF:FF:01:02 short 02:5A:C3:00:01:03 \
   big=02:5A:C3:00:02:02 &
 sender=$!

@@ -270,3 +270,35 @@ TEST_F(LanquayPort, TransfersAndTwoClosesRaceOnOneHandle) {
     EXPECT_EQ(lq.closePort(port), 0) << "round " << round;
   }
 }
+
+// Hostile printers on the data port: every read stays within its buffer
+// whatever arrives, and the close's drain ends within 500 ms plus L (1 s)
+// although the printer never stops sending.
+TEST_F(LanquayPort, HostileRepliesStayInsideReadsAndTheClose) {
+  LanquayLib& lq = Lq();
+  const char* const faults[] = {"endless", "long", "trickle"};
+  for (const char* fault : faults) {
+    ASSERT_EQ(SimCommand(host_ + " set fault " + fault), "OK");
+    LqHandle port = lq.openPort(host_.c_str());
+    ASSERT_NE(port, -1) << fault;
+    const char readFix[] = "\x1d" "eREADFIX";
+    uint32_t sent = 0;
+    ASSERT_EQ(lq.writePort(port, readFix, 9, &sent), 1) << fault;
+    char buffer[300];
+    for (int i = 0; i < 5; ++i) {
+      memset(buffer, 0x5A, sizeof(buffer));
+      int32_t received = -1;
+      const DWORD start = GetTickCount();
+      EXPECT_EQ(lq.readPort(port, buffer, 256, &received), 1) << fault;
+      EXPECT_LE(MsSince(start), 1700u) << fault;
+      EXPECT_GE(received, 0) << fault;
+      EXPECT_LE(received, 256) << fault;
+      size_t untouched = 0;
+      for (size_t b = 256; b < sizeof(buffer); ++b) untouched += buffer[b] == 0x5A;
+      EXPECT_EQ(untouched, sizeof(buffer) - 256) << fault << ": written past the read's size";
+    }
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(lq.closePort(port), 1) << fault;
+    EXPECT_LE(MsSince(start), 2300u) << fault << ": the drain outlived L";
+  }
+}

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -250,4 +251,100 @@ TEST_F(LanquayNetns, DhcpListenDefaultsAndBusyPort) {
   EXPECT_LT(GetTickCount() - start, 1500u);
   EXPECT_EQ(count, 0u);
   closesocket(holder);
+}
+
+namespace {
+
+// Switches the rig's sender on the fourth host (calm, dhcp_flood,
+// echo_flood); back to calm when the scope ends, whatever the test did.
+class SenderMode {
+ public:
+  explicit SenderMode(const char* mode) { ok_ = Set(mode); }
+  ~SenderMode() { Set("calm"); }
+  bool ok() const { return ok_; }
+
+ private:
+  static bool Set(const char* mode) {
+    SOCKET control = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(19950);
+    to.sin_addr.s_addr = inet_addr("10.250.7.14");
+    std::string line = std::string(mode) + "\n";
+    char answer[8] = {};
+    bool ok = control != INVALID_SOCKET && connect(control, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+              send(control, line.c_str(), static_cast<int>(line.size()), 0) == static_cast<int>(line.size()) &&
+              recv(control, answer, 3, MSG_WAITALL) == 3 && std::strncmp(answer, "OK\n", 3) == 0;
+    if (control != INVALID_SOCKET) closesocket(control);
+    return ok;
+  }
+  bool ok_ = false;
+};
+
+bool WellFormedMakerMac(const char* mac) {
+  if (strnlen(mac, 32) != 17) return false;
+  for (int i = 0; i < 17; ++i) {
+    const char c = mac[i];
+    if (i % 3 == 2 ? c != ':' : !std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return _strnicmp(mac, "02:5A:C3", 8) == 0 || _strnicmp(mac, "FE:FF:FF:FF", 11) == 0;
+}
+
+}  // namespace
+
+// Malformed echo replies forged from every host of the rig pour in while the
+// search confirms its candidates: it ends in time and lists no address but
+// the two real printers, each with its own MAC.
+TEST_F(LanquayNetns, EchoReplyFloodListsNothingBogus) {
+  SenderMode flood("echo_flood");
+  ASSERT_TRUE(flood.ok());
+  {
+    // The flood reaches the computer's ICMP sockets, as the search's own.
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    ASSERT_NE(raw, INVALID_SOCKET);
+    DWORD timeout = 2000;
+    setsockopt(raw, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    char datagram[2048];
+    EXPECT_GT(recv(raw, datagram, sizeof datagram, 0), 0) << "no forged reply arrived: " << WSAGetLastError();
+    closesocket(raw);
+  }
+  std::vector<LqSearchEntry> entries(256);
+  std::memset(entries.data(), 0x5A, entries.size() * sizeof(LqSearchEntry));
+  uint32_t count = 99;
+  const DWORD start = GetTickCount();
+  ASSERT_EQ(Api().sendSearch(handle_, entries.data(), 255, 2, 0, &count), 1);
+  // The wait, then at most three attempts of 2 s for each of the three
+  // candidates that pass the maker filter.
+  EXPECT_LT(GetTickCount() - start, 22000u);
+  const std::map<std::string, std::string> real = {{"10.250.7.11", "02:5A:C3:00:00:11"},
+                                                   {"10.250.7.12", "FE:FF:FF:FF:00:12"}};
+  ASSERT_LE(count, 2u);
+  for (uint32_t i = 0; i < count; ++i) {
+    const auto it = real.find(Field(entries[i].ipAddress));
+    ASSERT_NE(it, real.end()) << "listed " << Field(entries[i].ipAddress);
+    EXPECT_EQ(Field(entries[i].macAddress), it->second);
+  }
+  for (size_t i = count; i < entries.size(); ++i)
+    EXPECT_TRUE(AllBytes(&entries[i], sizeof(LqSearchEntry), 0x5A)) << "entry " << i << " written";
+}
+
+// A flood of DHCP requests, most from fresh maker addresses, some short:
+// the listen ends on time, keeps to 256 entries and lists only well-formed
+// maker addresses.
+TEST_F(LanquayNetns, DhcpFloodStaysInItsTimeAndArray) {
+  SenderMode flood("dhcp_flood");
+  ASSERT_TRUE(flood.ok());
+  std::vector<LqSearchEntry> entries(260);
+  std::memset(entries.data(), 0x5A, entries.size() * sizeof(LqSearchEntry));
+  uint32_t count = 0;
+  const DWORD start = GetTickCount();
+  ASSERT_EQ(Api().sendSearchDhcp(handle_, entries.data(), 3, 1, &count), 1);
+  const DWORD took = GetTickCount() - start;
+  EXPECT_GE(took, 2900u);
+  EXPECT_LT(took, 4500u);
+  EXPECT_GT(count, 0u);
+  ASSERT_LE(count, 256u);
+  for (uint32_t i = 0; i < count; ++i) EXPECT_TRUE(WellFormedMakerMac(entries[i].macAddress)) << "entry " << i;
+  for (size_t i = 256; i < entries.size(); ++i)
+    EXPECT_TRUE(AllBytes(&entries[i], sizeof(LqSearchEntry), 0x5A)) << "entry " << i << " written";
 }

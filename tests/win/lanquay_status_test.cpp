@@ -265,3 +265,33 @@ TEST_F(LanquayStatus, HandleClosedDuringItsOwnExchange) {
   EXPECT_NE(lq.closeStatus(again), 0);
   EXPECT_FALSE(QuitPending());
 }
+
+// Hostile printers: endless bytes, a reply far longer than any buffer, one
+// byte a second. The exchange still takes only the first piece, ends well
+// inside the reply wait and writes nothing past that piece.
+TEST_F(LanquayStatus, HostileRepliesStayInsideTheWaitAndTheBuffer) {
+  LanquayLib& lq = Lq();
+  struct Case {
+    const char* fault;
+    int arg;
+  } cases[] = {{"endless", 0}, {"long", 100000}, {"trickle", 1000}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand(host_ + " set fault " + c.fault), "OK");
+    ASSERT_EQ(SimCommand(host_ + " set arg " + std::to_string(c.arg)), "OK");
+    LqHandle status = lq.openStatus(host_.c_str());
+    ASSERT_NE(status, -1) << c.fault;
+    char buffer[1024];
+    memset(buffer, 0x5A, sizeof(buffer));
+    uint32_t length = 9999;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(lq.getDeviceId(status, buffer, 512, &length), 1) << c.fault;
+    EXPECT_LT(MsSince(start), 900u) << c.fault << ": the first piece ends the exchange";
+    EXPECT_GE(length, 1u) << c.fault;
+    EXPECT_LE(length, 256u) << c.fault;
+    size_t untouched = 0;
+    for (size_t i = length <= 256 ? length : 0; i < sizeof(buffer); ++i) untouched += buffer[i] == 0x5A;
+    EXPECT_EQ(untouched, sizeof(buffer) - (length <= 256 ? length : 0)) << c.fault << ": written past the reply";
+    EXPECT_NE(lq.closeStatus(status), 0) << c.fault;
+    EXPECT_FALSE(QuitPending()) << c.fault;
+  }
+}

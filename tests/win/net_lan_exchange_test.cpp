@@ -2,9 +2,11 @@
 // in slot 1 and the test stand-in in slot 0, to printers simulated on
 // loopback addresses.
 #include <windows.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "core/net_binding.h"
 #include "core/net_library.h"
 #include "core/printer_connection.h"
+#include "core/printer_search.h"
 #include "core/program_state.h"
 #include "core/result_codes.h"
 #include "core/send_printer.h"
@@ -253,4 +256,57 @@ TEST_F(NetLanExchange, PrinterNotListening) {
     EXPECT_TRUE(HasLogRun(log, {"PortOpen Err(INVALID_HANDLE_VALUE)", "PortOpen End"})) << JoinLines(log);
     EXPECT_TRUE(HasLogRun(log, {"SendPrinter Err(PRT_ERR_PORT_OPEN)"})) << JoinLines(log);
   }
+}
+
+// Hostile printers through lanquay: endless bytes, a reply far longer than
+// any buffer, one byte a second, on the command port (device ID) and the
+// data port (a version read). Each call ends in bounded time, writes
+// nothing past the record or the model buffer, and reports either the
+// printer's true values or a failure, never a bogus model or version.
+TEST_F(NetLanExchange, HostilePrintersGiveTrueValuesOrAFailure) {
+  g_program.netSlot = kNetSlotLanquay;
+  const std::string host = SimHost(2);
+  struct Case {
+    const char* fault;
+    int arg;
+  } cases[] = {{"endless", 0}, {"long", 100000}, {"trickle", 1000}};
+  PROCESS_MEMORY_COUNTERS before = {};
+  ASSERT_TRUE(K32GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand(host + " reset"), "OK");
+    ASSERT_EQ(SimCommand(host + " set fault " + c.fault), "OK");
+    ASSERT_EQ(SimCommand(host + " set arg " + std::to_string(c.arg)), "OK");
+    struct Guarded {
+      LanPrinterRecord record;
+      char model[kModelBufferBytes];
+      unsigned char guard[64];
+    } out;
+    memset(&out, 0x5A, sizeof(out));
+    DWORD start = GetTickCount();
+    const int32_t result = GetDeviceID(host.c_str(), out.model, &out.record, kNetSlotLanquay);
+    EXPECT_LT(GetTickCount() - start, 6000u) << c.fault << ": device ID";
+    if (result == PRT_SUCCESS) {
+      EXPECT_STREQ(out.model, "KM-510") << c.fault;
+    }
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.guard), sizeof(out.guard)), std::string(sizeof(out.guard), 0x5A))
+        << c.fault << ": written past the model buffer";
+
+    PrinterConnection connection = LanConnection(host);
+    CommandBuffer buffer = {};
+    memset(FirmwareVersionText, 0, sizeof(FirmwareVersionText));
+    start = GetTickCount();
+    const int32_t readResult = SendPrinter(MODE_READFIX, &connection, nullptr, &buffer);
+    // A silent printer's version read takes about 12 s (three attempts of
+    // four receive passes); these take no longer (measured 5 to 12 s).
+    EXPECT_LT(GetTickCount() - start, 20000u) << c.fault << ": version read";
+    if (readResult == PRT_SUCCESS) {
+      EXPECT_EQ(Narrow(FirmwareVersionText), "ABC-123 01.23 A") << c.fault;
+    }
+    folder_.TakeLog();
+  }
+  // Endless bytes are read in fixed buffers, never gathered.
+  PROCESS_MEMORY_COUNTERS after = {};
+  ASSERT_TRUE(K32GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+  EXPECT_LT(after.PagefileUsage, before.PagefileUsage + (8u << 20)) << "private bytes grew";
+  ASSERT_EQ(SimCommand(host + " reset"), "OK");
 }
