@@ -12,6 +12,7 @@
 #include "romsmith/exit_codes.h"
 #include "romsmith/resource.h"
 #include "romsmith_session.h"
+#include "tests/win/damaged_settings.h"
 #include "tests/win/sim_client.h"
 
 namespace {
@@ -175,6 +176,39 @@ TEST(RomsmithStart, PrintersLeftOnFileGoBackAtStart) {
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
   DWORD code = 99;
   EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
+}
+
+// A hand-edited or half-written settings file never keeps the program from
+// starting: one damaged file of each kind, whatever boxes it brings up are
+// answered, and Exit ends the program with 0.
+TEST(RomsmithStart, StartsWithEachKindOfDamagedSettings) {
+  for (int kind = 0; kind < settings_damage::kKindCount; ++kind) {
+    int number = 0;
+    while (settings_damage::KindOf(number) != kind) ++number;
+    const settings_damage::Case damaged = settings_damage::MakeCase(number);
+    SCOPED_TRACE(std::string("case ") + std::to_string(number) + " (" + damaged.kind + ")");
+    RomsmithSession s(L"damaged");
+    ASSERT_TRUE(s.Prepare(RomsmithSetup())) << LastError();
+    ASSERT_TRUE(s.folder.WriteFile(L"Romsmith.ini", std::vector<unsigned char>(damaged.bytes.begin(), damaged.bytes.end()))) << LastError();
+    ASSERT_TRUE(s.Start(L"", false)) << LastError();
+    bool exitClicked = false;
+    DWORD code = 99;
+    const bool ended = gui::WaitUntil([&] {
+      if (!s.program.Running()) return true;
+      const auto boxes = gui::MessageBoxes(s.pid());
+      for (const auto& box : boxes) gui::PressBoxButton(box, IDOK);
+      if (!s.main) {
+        const auto mains = gui::TopWindows(s.pid(), L"Romsmith", L"Romsmith");
+        if (!mains.empty()) s.main = mains[0];
+      }
+      if (boxes.empty() && s.main && !exitClicked) exitClicked = gui::Click(s.main, IDC_EXIT);
+      return false;
+    });
+    ASSERT_TRUE(ended) << "still running; main window " << (s.main ? "shown" : "never shown");
+    EXPECT_TRUE(exitClicked) << "ended before its main window could be used";
+    ASSERT_TRUE(s.program.WaitExit(&code, 1000));
+    EXPECT_EQ(code, 0u);
+  }
 }
 
 }  // namespace
