@@ -15,11 +15,8 @@ namespace {
 class LanquayPort : public ::testing::Test {
  protected:
   void SetUp() override {
-    host_ = SimHost(2);
-    ASSERT_EQ(SimCommand(host_ + " reset"), "OK");
-    SetLqSetting("TIME", 1);
-    SetLqSetting("RETRY", 1);
-    SetLqSetting("OPEN_TIMEOUT", -1);
+    host_ = QuickLanPrinter();
+    ASSERT_FALSE(host_.empty()) << "the simulator did not answer";
   }
   void TearDown() override { SimCommand(host_ + " reset"); }
 

@@ -50,11 +50,8 @@ int WINAPI PiecemealSend(SOCKET, const char*, int size, int) {
 class LanquaySeams : public ::testing::Test {
  protected:
   void SetUp() override {
-    host_ = SimHost(2);
-    ASSERT_EQ(SimCommand(host_ + " reset"), "OK");
-    SetLqSetting("TIME", 1);
-    SetLqSetting("RETRY", 1);
-    SetLqSetting("OPEN_TIMEOUT", -1);
+    host_ = QuickLanPrinter();
+    ASSERT_FALSE(host_.empty()) << "the simulator did not answer";
     g_fake = {};
     ASSERT_EQ(LqStartup(GetModuleHandleA(nullptr)), 1);
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sim_client.h"
+
 namespace {
 
 template <typename Fn>
@@ -61,4 +63,13 @@ void SetLqSettingQword(const char* name, uint64_t value) {
   EXPECT_EQ(RegSetValueExA(key, name, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)),
             ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+std::string QuickLanPrinter() {
+  const std::string host = SimHost(2);
+  if (SimCommand(host + " reset") != "OK") return "";
+  SetLqSetting("TIME", 1);
+  SetLqSetting("RETRY", 1);
+  SetLqSetting("OPEN_TIMEOUT", -1);
+  return host;
 }

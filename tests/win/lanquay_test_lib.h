@@ -37,5 +37,10 @@ void SetLqSetting(const char* name, int64_t value);
 // Writes a value of the wrong size (8 bytes), which must count as 0.
 void SetLqSettingQword(const char* name, uint64_t value);
 
+// Resets simulated LAN printer 2 and sets lanquay's quick test timing (one
+// second per wait, one retry, the default open limit). Its address, or ""
+// when the simulator did not answer.
+std::string QuickLanPrinter();
+
 // Milliseconds since an earlier GetTickCount reading.
 inline uint32_t MsSince(DWORD start) { return static_cast<uint32_t>(GetTickCount() - start); }
