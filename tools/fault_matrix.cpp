@@ -116,10 +116,12 @@ int FaultArg(const std::string& fault, Op op) {
 }
 
 // The last result-code name in the debug log lines (for example
-// "PRT_ERR_NOREPLY"), or "-" when no error was logged.
+// "PRT_ERR_SEND"), or "-" when no error was logged. A receive that got
+// nothing is logged without its code's name.
 std::string LoggedCode(const std::vector<std::string>& lines) {
   std::string code = "-";
   for (const std::string& line : lines) {
+    if (line == "PrinterReceiveData NoData") code = "PRT_ERR_NOREPLY";
     for (const char* prefix : {"PRT_ERR_", "FILE_ERR_"}) {
       size_t at = line.rfind(prefix);
       if (at == std::string::npos) continue;
@@ -370,7 +372,10 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "usage: fault_matrix [--quick] OUTPUT.md\n");
     return 2;
   }
-  FILE* out = _wfopen(argv[argc - 1], L"w");
+  // A path of the Unix side (from CTest) names drive Z: under Wine.
+  std::wstring path = argv[argc - 1];
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+  FILE* out = _wfopen(path.c_str(), L"w");
   if (!out) {
     fprintf(stderr, "fault_matrix: cannot write the table\n");
     return 2;
