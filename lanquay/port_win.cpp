@@ -219,6 +219,7 @@ int WritePort(LqContext* record, const char* data, uint32_t length, uint32_t* se
       offset += piece;
     }
   }
+  if (record->sentInCall != 0) record->wrote = 1;
   *sent = static_cast<uint32_t>(record->sentInCall);
   return result;
 }
@@ -336,6 +337,8 @@ extern "C" int WINAPI LqRecvPort(LqHandle handle, char* buffer, int32_t size, in
 /// handle; the handle is gone whatever the result. The handle stops
 /// resolving before anything else, so a second close of it returns 0 and no
 /// new transfer can start; the record is freed by the last call inside it.
+/// Returns 0 (with the error value set) when the printer dropped a
+/// connection that data was written on before it was closed from this side.
 extern "C" int WINAPI LqClosePort(LqHandle handle) {
   LqContext* record = LqDetach(handle);
   if (!record) return 0;
@@ -349,28 +352,41 @@ extern "C" int WINAPI LqClosePort(LqHandle handle) {
   if (record->socket == INVALID_SOCKET) {
     record->errorValue = 0;
   } else {
-    shutdown(record->socket, kShutdownSend);
-    // Let the printer finish and close its side; what it still sends is
-    // discarded.
-    const uint32_t limit = TimeLimit(record);
-    DWORD start = GetTickCount();
     char scratch[kDrainBufferSize];
-    for (;;) {
-      int drained = recv(record->socket, scratch, sizeof(scratch), 0);
-      if (drained == 0) break;
-      if (drained == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) break;
-      if (Elapsed(start) >= limit) break;
-      WaitSocket(record->socket, false, kPauseMs);
+    // A printer that closed or reset the connection before our side was done
+    // with the data sent on it has thrown away what the socket had accepted
+    // for it: the sends all succeeded, yet the job did not arrive whole. A
+    // sound printer keeps the connection until it sees our end of data.
+    int lost = 0;
+    if (record->wrote) {
+      int early = recv(record->socket, scratch, sizeof(scratch), 0);
+      if (early == 0) lost = WSAECONNRESET;
+      if (early == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) lost = WSAGetLastError();
+    }
+    if (!lost) {
+      shutdown(record->socket, kShutdownSend);
+      // Let the printer finish and close its side; what it still sends is
+      // discarded.
+      const uint32_t limit = TimeLimit(record);
+      DWORD start = GetTickCount();
+      for (;;) {
+        int drained = recv(record->socket, scratch, sizeof(scratch), 0);
+        if (drained == 0) break;
+        if (drained == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
+          if (record->wrote) lost = WSAGetLastError();
+          break;
+        }
+        if (Elapsed(start) >= limit) break;
+        WaitSocket(record->socket, false, kPauseMs);
+      }
     }
     shutdown(record->socket, kShutdownBoth);
     if (closesocket(record->socket) == SOCKET_ERROR) {
       int code = WSAGetLastError();
-      if (code != WSAEWOULDBLOCK) {
-        record->errorValue = code;
-        result = 0;
-      }
+      if (code != WSAEWOULDBLOCK) lost = code;
     }
-    if (result == 1) record->errorValue = 0;
+    record->errorValue = lost;
+    if (lost) result = 0;
     // The socket is gone either way; the record must not close it again.
     record->socket = INVALID_SOCKET;
   }

@@ -169,6 +169,20 @@ TEST_F(LanquayPort, ReadsAfterThePrinterClosedGiveZeroBytes) {
   EXPECT_LT(MsSince(start), 900u);
 }
 
+// A printer that drops the connection halfway through a block: the socket
+// may have taken every byte, so the close must tell that the block was lost.
+TEST_F(LanquayPort, CloseReportsAPrinterThatDroppedTheConnection) {
+  LanquayLib& lq = Lq();
+  ASSERT_EQ(SimCommand(host_ + " set fault drop"), "OK");
+  ASSERT_EQ(SimCommand(host_ + " set arg 16384"), "OK");
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  std::vector<unsigned char> data = Pattern(32768);
+  uint32_t sent = 0;
+  lq.writePort(port, reinterpret_cast<const char*>(data.data()), 32768, &sent);
+  EXPECT_EQ(lq.closePort(port), 0) << "sent " << sent;
+}
+
 // A printer that stops reading blocks the write; a close on another thread
 // ends it within about one 100 ms pause, with sent telling how far it got.
 TEST_F(LanquayPort, CloseEndsAWriteBlockedByAStalledPrinter) {
