@@ -31,7 +31,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
 cmake --build "$build" -j2 --target fault_matrix
 cells="$build/fault-matrix-cells.md"
 set +e
-bash "$root/scripts/wine-session.sh" bash "$0" --in-session "${args[@]}" "$cells"
+# Wine's own messages go to a log; each cell's line stays on the screen.
+bash "$root/scripts/wine-session.sh" bash "$0" --in-session "${args[@]}" "$cells" 2>"$build/fault-matrix-wine.log"
 rc=$?
 set -e
 {
