@@ -7,6 +7,7 @@
 // --quick runs a handful of representative cells (the test run's subset).
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "core/message_catalog.h"
 #include "core/spooler_journal.h"
 #include "romsmith/resource.h"
+#include "tagsmith/resource.h"
 #include "tests/gui/romsmith_session.h"
 #include "tests/win/sim_client.h"
 #include "tools/gui_driver.h"
@@ -23,8 +25,9 @@ namespace {
 
 constexpr size_t kFirmwareBytes = 32 * 1024;
 // A printer that stops reading is only noticed once the socket buffers on
-// both sides are full: its firmware is bigger than they can hold.
-constexpr size_t kStallFirmwareBytes = 1024 * 1024;
+// both sides are full: its firmware is bigger than they can hold (a Linux
+// send buffer, under Wine, grows to 4 MB).
+constexpr size_t kStallFirmwareBytes = 8 * 1024 * 1024;
 constexpr int kStallReceiveBuffer = 8192;
 constexpr const wchar_t kSerialWritten[] = L"MX4711";
 // Above the longest wait the programs allow themselves for one exchange: a
@@ -33,12 +36,6 @@ constexpr const wchar_t kSerialWritten[] = L"MX4711";
 constexpr DWORD kWriteLimitMs = 150000;
 constexpr DWORD kCommandLimitMs = 90000;
 constexpr DWORD kExitLimitMs = 30000;
-// The control IDs of Romsmith and Tagsmith share numbers: Exit is 533 in
-// both, and Tagsmith's are named apart here.
-constexpr int kTagsmithGet = 600;
-constexpr int kTagsmithWrite = 601;
-constexpr int kTagsmithLabel = 1033;
-constexpr int kTagsmithInput = 1036;
 
 enum class Op { kWrite, kGetVersion, kReset, kSerialRead, kSerialWrite };
 
@@ -107,11 +104,11 @@ std::string FirstLine(const std::wstring& text) { return gui::Narrow(text.substr
 
 std::string Target(bool lan) { return lan ? SimHost(2) : "com"; }
 
+size_t FirmwareBytes(const std::string& fault) { return fault == "stall" ? kStallFirmwareBytes : kFirmwareBytes; }
+
 // The simulator's argument for the fault: a drop cuts a firmware block in
 // half and a command after its first bytes; the slow reader takes the
 // firmware in about four seconds.
-size_t FirmwareBytes(const std::string& fault) { return fault == "stall" ? kStallFirmwareBytes : kFirmwareBytes; }
-
 int FaultArg(const std::string& fault, Op op) {
   if (fault == "drop") return op == Op::kWrite ? static_cast<int>(FirmwareBytes(fault) / 2) : 4;
   if (fault == "slow") return 8000;
@@ -222,8 +219,21 @@ void CheckAfter(const Running& run, Cell* cell) {
 
 void Fail(Cell* cell, const std::string& what) { cell->bad.push_back(what + ": " + gui::LastError()); }
 
+// Prints the end of a bad cell's debug log, for whoever looks into it, when
+// the cell is over (before its program folder goes).
+struct LogTailOnBad {
+  const Cell& cell;
+  const gui::ProgramFolder& folder;
+  ~LogTailOnBad() {
+    if (cell.bad.empty()) return;
+    std::vector<std::string> log = folder.LogLines();
+    for (size_t i = log.size() > 40 ? log.size() - 40 : 0; i < log.size(); ++i) printf("    log: %s\n", log[i].c_str());
+  }
+};
+
 void RunRomsmith(Op op, bool lan, const std::string& fault, Cell* cell) {
   RomsmithSession s(L"fault-matrix");
+  LogTailOnBad logTail{*cell, s.folder};
   RomsmithSetup setup;
   setup.kind = lan ? L"LAN" : L"COM";
   if (lan) setup.lanPrinters = {2};
@@ -295,6 +305,7 @@ void RunRomsmith(Op op, bool lan, const std::string& fault, Cell* cell) {
 
 void RunTagsmith(Op op, bool lan, Cell* cell) {
   gui::ProgramFolder folder(gui::TempFolderPath(L"fault-matrix-tag"));
+  LogTailOnBad logTail{*cell, folder};
   std::vector<gui::IniKey> settings = {{L"Language", L"Country", L"English"},
                                        {L"Port", L"Connected", lan ? L"LAN" : L"COM"},
                                        {L"Port", L"PortCOM", kSimComName},
@@ -309,15 +320,15 @@ void RunTagsmith(Op op, bool lan, Cell* cell) {
   HWND window = gui::WaitTopWindow(program.pid(), L"Tagsmith", L"Tagsmith");
   if (!window) return Fail(cell, "window");
   const bool write = op == Op::kSerialWrite;
-  const int button = write ? kTagsmithWrite : kTagsmithGet;
-  if (write && !gui::SetText(program.pid(), window, kTagsmithInput, kSerialWritten)) return Fail(cell, "serial box");
+  const int button = write ? IDC_WRITE_SERIAL : IDC_GET_SERIAL;
+  if (write && !gui::SetText(program.pid(), window, IDC_SERIAL_INPUT, kSerialWritten)) return Fail(cell, "serial box");
   Running run{&program, window, button, nullptr};
   if (!gui::Click(window, button)) return Fail(cell, "click");
   if (!gui::Answer(program.pid(), CatalogueText(CatalogueOwner::kTagsmith, write ? 12 : 11, kEnglish), IDOK)) {
     return Fail(cell, "confirmation");
   }
   const double start = Now();
-  auto done = [&] { return !write && IsWindowEnabled(window) && !gui::ControlText(window, kTagsmithLabel).empty(); };
+  auto done = [&] { return !write && IsWindowEnabled(window) && !gui::ControlText(window, IDC_SERIAL_READ).empty(); };
   gui::MessageBoxSeen box;
   bool outcome = WaitOutcome(run, kCommandLimitMs, done, cell, &box, start);
   cell->code = LoggedCode(folder.LogLines());
@@ -330,7 +341,7 @@ void RunTagsmith(Op op, bool lan, Cell* cell) {
       if (held != "OK " + gui::Narrow(kSerialWritten)) cell->bad.push_back("success shown, the printer holds " + held);
     }
   } else {
-    cell->message = "(serial number shown:" + gui::Narrow(gui::ControlText(window, kTagsmithLabel)) + ")";
+    cell->message = "(serial number shown:" + gui::Narrow(gui::ControlText(window, IDC_SERIAL_READ)) + ")";
     cell->code = "0";
   }
   CheckAfter(run, cell);
