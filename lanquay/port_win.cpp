@@ -14,6 +14,8 @@ constexpr DWORD kCloseSettleMs = 500;
 constexpr int kDrainBufferSize = 256;
 // winsock.h (version 1.1) does not name the shutdown directions.
 constexpr int kShutdownSend = 1;
+// How many time limits a write may wait on a printer that takes no byte.
+constexpr uint32_t kStallRounds = 5;
 constexpr int kShutdownBoth = 2;
 
 /// L = time step x rounds seconds in milliseconds.
@@ -135,12 +137,16 @@ struct SendLockHold {
   bool held_ = false;
 };
 
-/// Sends one piece of at most kPieceSize bytes. Waits without limit while
-/// the socket would block; fails on a socket error, on a partial send that
-/// comes L or more after the previous progress, or when the port closes.
+/// Sends one piece of at most kPieceSize bytes. Fails on a socket error, on
+/// a partial send that comes L or more after the previous progress, when the
+/// port closes, or when the socket would block for kStallRounds times L: a
+/// caller that writes on its only thread has nobody to close the port for
+/// it, and a printer that stopped reading must not hold it for ever. The
+/// longer bound leaves room for a printer that pauses to erase its flash.
 bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t size) {
   const uint32_t limit = TimeLimit(record);
   DWORD start = GetTickCount();
+  DWORD lastProgress = start;
   bool blockedAfterWait = false;
   for (;;) {
     if (record->closing != 0) {
@@ -154,6 +160,11 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
       if (code != WSAEWOULDBLOCK) {
         lock.Release();
           record->errorValue = code;
+        return false;
+      }
+      if (Elapsed(lastProgress) >= limit * kStallRounds) {
+        lock.Release();
+        record->errorValue = WSAETIMEDOUT;
         return false;
       }
     } else {
@@ -172,6 +183,7 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
         data += taken;
         size -= taken;
         start = GetTickCount();
+        lastProgress = start;
       }
     }
     // Never wait while holding the lock: a close must get it in time. The

@@ -218,6 +218,26 @@ TEST_F(LanquayPort, CloseEndsAWriteBlockedByAStalledPrinter) {
   EXPECT_LE(closeTook, 2600u);
 }
 
+// Without a close on another thread, a write to a printer that takes no more
+// bytes gives up after five time limits (L is 1 s here) with a time-out.
+TEST_F(LanquayPort, WriteToAStalledPrinterGivesUp) {
+  LanquayLib& lq = Lq();
+  ASSERT_EQ(SimCommand(host_ + " set rcvbuf 4096"), "OK");
+  ASSERT_EQ(SimCommand(host_ + " set fault stall"), "OK");
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  const uint32_t length = 32 * 1024 * 1024;
+  std::vector<char> data(length, 'x');
+  uint32_t sent = 0;
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(lq.writePort(port, data.data(), length, &sent), 0);
+  EXPECT_GE(MsSince(start), 5000u);
+  EXPECT_LE(MsSince(start), 9000u);
+  EXPECT_LT(sent, length);
+  EXPECT_EQ(lq.getError(port), WSAETIMEDOUT);
+  lq.closePort(port);
+}
+
 // A read waiting for data ends with error value -1 when the port closes.
 TEST_F(LanquayPort, CloseEndsAWaitingRead) {
   LanquayLib& lq = Lq();
