@@ -22,6 +22,12 @@ class LanquayPort : public ::testing::Test {
     SetLqSetting("OPEN_TIMEOUT", -1);
   }
   void TearDown() override { SimCommand(host_ + " reset"); }
+  // A port to the printer with a small window that has stopped reading.
+  LqHandle OpenStalledPort() {
+    EXPECT_EQ(SimCommand(host_ + " set rcvbuf 4096"), "OK");
+    EXPECT_EQ(SimCommand(host_ + " set fault stall"), "OK");
+    return Lq().openPort(host_.c_str());
+  }
 
   std::string host_;
 };
@@ -187,9 +193,7 @@ TEST_F(LanquayPort, CloseReportsAPrinterThatDroppedTheConnection) {
 // ends it within about one 100 ms pause, with sent telling how far it got.
 TEST_F(LanquayPort, CloseEndsAWriteBlockedByAStalledPrinter) {
   LanquayLib& lq = Lq();
-  ASSERT_EQ(SimCommand(host_ + " set rcvbuf 4096"), "OK");
-  ASSERT_EQ(SimCommand(host_ + " set fault stall"), "OK");
-  LqHandle port = lq.openPort(host_.c_str());
+  LqHandle port = OpenStalledPort();
   ASSERT_NE(port, -1);
   const uint32_t length = 32 * 1024 * 1024;
   std::vector<char> data(length, 'x');
@@ -221,13 +225,11 @@ TEST_F(LanquayPort, CloseEndsAWriteBlockedByAStalledPrinter) {
 // Without a close on another thread, a write to a printer that takes no more
 // bytes gives up after five time limits (L is 1 s here) with a time-out.
 TEST_F(LanquayPort, WriteToAStalledPrinterGivesUp) {
-  LanquayLib& lq = Lq();
-  ASSERT_EQ(SimCommand(host_ + " set rcvbuf 4096"), "OK");
-  ASSERT_EQ(SimCommand(host_ + " set fault stall"), "OK");
-  LqHandle port = lq.openPort(host_.c_str());
+  const std::vector<char> data(32 * 1024 * 1024, 'x');
+  const uint32_t length = static_cast<uint32_t>(data.size());
+  LqHandle port = OpenStalledPort();
   ASSERT_NE(port, -1);
-  const uint32_t length = 32 * 1024 * 1024;
-  std::vector<char> data(length, 'x');
+  LanquayLib& lq = Lq();
   uint32_t sent = 0;
   const DWORD start = GetTickCount();
   EXPECT_EQ(lq.writePort(port, data.data(), length, &sent), 0);
