@@ -61,7 +61,8 @@ extern DCB g_savedComState;
 // Opens the connection's port. Returns the handle, or INVALID_HANDLE_VALUE.
 HANDLE PortOpen(const PrinterConnection* connection);
 
-// Closes a handle from PortOpen (the selected port kind tells how). Returns 0.
+// Closes a handle from PortOpen (the selected port kind tells how). Returns 0,
+// or PRT_ERR_SEND when a LAN printer dropped the connection before the close.
 int32_t PortClose(HANDLE handle);
 
 // 1 when the printer can take data, else 0.

@@ -472,10 +472,17 @@ HANDLE PortOpen(const PrinterConnection* connection) {
 int32_t PortClose(HANDLE handle) {
   DebugLogF("PortClose Start");
   WriteDebugLog(kLogEnter);
+  int32_t result = 0;
   if (g_settings.portKind == PORT_LAN) {
     const NetLibraryBinding* lib = NetLibrary();
-    // The library releases the handle whatever the call returns.
-    if (!lib || !lib->ClosePort || lib->ClosePort(LqFromHandle(handle)) != 1) TickWait(300);
+    // The library releases the handle whatever the call returns. A failed
+    // close means the printer dropped the connection: a block sent on it
+    // may not have arrived whole.
+    if (!lib || !lib->ClosePort || lib->ClosePort(LqFromHandle(handle)) != 1) {
+      WriteDebugLog("PortClose Err(PRT_ERR_SEND(ClosePort))");
+      result = PRT_ERR_SEND;
+      TickWait(300);
+    }
   } else {
     if (g_settings.portKind == PORT_COM && g_savedComValid) {
       ApplyComState(handle, &g_savedComState);
@@ -491,7 +498,7 @@ int32_t PortClose(HANDLE handle) {
   }
   TickWait(100);
   LogLeave("PortClose");
-  return 0;
+  return result;
 }
 
 int32_t PrinterCheck(const PrinterConnection* connection) {

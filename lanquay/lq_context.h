@@ -20,6 +20,7 @@ struct LqContext {
   int64_t replyCapacity;  // status: size of the caller's reply buffer
   uint32_t replyLength;   // status: bytes stored by the last exchange
   uint64_t sentInCall;    // data port: bytes the current write handed on
+  uint32_t wrote;         // data port: nonzero once any write handed bytes on
   int32_t timeStep;       // seconds ("TIME")
   char* replyBuffer;      // status: the caller's buffer
   int32_t rounds;         // "RETRY"

@@ -14,6 +14,8 @@ constexpr DWORD kCloseSettleMs = 500;
 constexpr int kDrainBufferSize = 256;
 // winsock.h (version 1.1) does not name the shutdown directions.
 constexpr int kShutdownSend = 1;
+// How many time limits a write may wait on a printer that takes no byte.
+constexpr uint32_t kStallRounds = 5;
 constexpr int kShutdownBoth = 2;
 
 /// L = time step x rounds seconds in milliseconds.
@@ -135,12 +137,16 @@ struct SendLockHold {
   bool held_ = false;
 };
 
-/// Sends one piece of at most kPieceSize bytes. Waits without limit while
-/// the socket would block; fails on a socket error, on a partial send that
-/// comes L or more after the previous progress, or when the port closes.
+/// Sends one piece of at most kPieceSize bytes. Fails on a socket error, on
+/// a partial send that comes L or more after the previous progress, when the
+/// port closes, or when the socket would block for kStallRounds times L: a
+/// caller that writes on its only thread has nobody to close the port for
+/// it, and a printer that stopped reading must not hold it for ever. The
+/// longer bound leaves room for a printer that pauses to erase its flash.
 bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t size) {
   const uint32_t limit = TimeLimit(record);
   DWORD start = GetTickCount();
+  DWORD lastProgress = start;
   bool blockedAfterWait = false;
   for (;;) {
     if (record->closing != 0) {
@@ -154,6 +160,11 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
       if (code != WSAEWOULDBLOCK) {
         lock.Release();
           record->errorValue = code;
+        return false;
+      }
+      if (Elapsed(lastProgress) >= limit * kStallRounds) {
+        lock.Release();
+        record->errorValue = WSAETIMEDOUT;
         return false;
       }
     } else {
@@ -172,6 +183,7 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
         data += taken;
         size -= taken;
         start = GetTickCount();
+        lastProgress = start;
       }
     }
     // Never wait while holding the lock: a close must get it in time. The
@@ -219,6 +231,7 @@ int WritePort(LqContext* record, const char* data, uint32_t length, uint32_t* se
       offset += piece;
     }
   }
+  if (record->sentInCall != 0) record->wrote = 1;
   *sent = static_cast<uint32_t>(record->sentInCall);
   return result;
 }
@@ -336,6 +349,8 @@ extern "C" int WINAPI LqRecvPort(LqHandle handle, char* buffer, int32_t size, in
 /// handle; the handle is gone whatever the result. The handle stops
 /// resolving before anything else, so a second close of it returns 0 and no
 /// new transfer can start; the record is freed by the last call inside it.
+/// Returns 0 (with the error value set) when the printer dropped a
+/// connection that data was written on before it was closed from this side.
 extern "C" int WINAPI LqClosePort(LqHandle handle) {
   LqContext* record = LqDetach(handle);
   if (!record) return 0;
@@ -349,28 +364,41 @@ extern "C" int WINAPI LqClosePort(LqHandle handle) {
   if (record->socket == INVALID_SOCKET) {
     record->errorValue = 0;
   } else {
-    shutdown(record->socket, kShutdownSend);
-    // Let the printer finish and close its side; what it still sends is
-    // discarded.
-    const uint32_t limit = TimeLimit(record);
-    DWORD start = GetTickCount();
     char scratch[kDrainBufferSize];
-    for (;;) {
-      int drained = recv(record->socket, scratch, sizeof(scratch), 0);
-      if (drained == 0) break;
-      if (drained == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) break;
-      if (Elapsed(start) >= limit) break;
-      WaitSocket(record->socket, false, kPauseMs);
+    // A printer that closed or reset the connection before our side was done
+    // with the data sent on it has thrown away what the socket had accepted
+    // for it: the sends all succeeded, yet the job did not arrive whole. A
+    // sound printer keeps the connection until it sees our end of data.
+    int lost = 0;
+    if (record->wrote) {
+      int early = recv(record->socket, scratch, sizeof(scratch), 0);
+      if (early == 0) lost = WSAECONNRESET;
+      if (early == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) lost = WSAGetLastError();
+    }
+    if (!lost) {
+      shutdown(record->socket, kShutdownSend);
+      // Let the printer finish and close its side; what it still sends is
+      // discarded.
+      const uint32_t limit = TimeLimit(record);
+      DWORD start = GetTickCount();
+      for (;;) {
+        int drained = recv(record->socket, scratch, sizeof(scratch), 0);
+        if (drained == 0) break;
+        if (drained == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
+          if (record->wrote) lost = WSAGetLastError();
+          break;
+        }
+        if (Elapsed(start) >= limit) break;
+        WaitSocket(record->socket, false, kPauseMs);
+      }
     }
     shutdown(record->socket, kShutdownBoth);
     if (closesocket(record->socket) == SOCKET_ERROR) {
       int code = WSAGetLastError();
-      if (code != WSAEWOULDBLOCK) {
-        record->errorValue = code;
-        result = 0;
-      }
+      if (code != WSAEWOULDBLOCK) lost = code;
     }
-    if (result == 1) record->errorValue = 0;
+    record->errorValue = lost;
+    if (lost) result = 0;
     // The socket is gone either way; the record must not close it again.
     record->socket = INVALID_SOCKET;
   }

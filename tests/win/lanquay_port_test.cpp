@@ -19,6 +19,12 @@ class LanquayPort : public ::testing::Test {
     ASSERT_FALSE(host_.empty()) << "the simulator did not answer";
   }
   void TearDown() override { SimCommand(host_ + " reset"); }
+  // A port to the printer with a small window that has stopped reading.
+  LqHandle OpenStalledPort() {
+    EXPECT_EQ(SimCommand(host_ + " set rcvbuf 4096"), "OK");
+    EXPECT_EQ(SimCommand(host_ + " set fault stall"), "OK");
+    return Lq().openPort(host_.c_str());
+  }
 
   std::string host_;
 };
@@ -166,13 +172,25 @@ TEST_F(LanquayPort, ReadsAfterThePrinterClosedGiveZeroBytes) {
   EXPECT_LT(MsSince(start), 900u);
 }
 
+// A printer that drops the connection halfway through a block: the socket
+// may have taken every byte, so the close must tell that the block was lost.
+TEST_F(LanquayPort, CloseReportsAPrinterThatDroppedTheConnection) {
+  LanquayLib& lq = Lq();
+  ASSERT_EQ(SimCommand(host_ + " set fault drop"), "OK");
+  ASSERT_EQ(SimCommand(host_ + " set arg 16384"), "OK");
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  std::vector<unsigned char> data = Pattern(32768);
+  uint32_t sent = 0;
+  lq.writePort(port, reinterpret_cast<const char*>(data.data()), 32768, &sent);
+  EXPECT_EQ(lq.closePort(port), 0) << "sent " << sent;
+}
+
 // A printer that stops reading blocks the write; a close on another thread
 // ends it within about one 100 ms pause, with sent telling how far it got.
 TEST_F(LanquayPort, CloseEndsAWriteBlockedByAStalledPrinter) {
   LanquayLib& lq = Lq();
-  ASSERT_EQ(SimCommand(host_ + " set rcvbuf 4096"), "OK");
-  ASSERT_EQ(SimCommand(host_ + " set fault stall"), "OK");
-  LqHandle port = lq.openPort(host_.c_str());
+  LqHandle port = OpenStalledPort();
   ASSERT_NE(port, -1);
   const uint32_t length = 32 * 1024 * 1024;
   std::vector<char> data(length, 'x');
@@ -199,6 +217,24 @@ TEST_F(LanquayPort, CloseEndsAWriteBlockedByAStalledPrinter) {
   // closes its side.
   EXPECT_GE(closeTook, 1400u);
   EXPECT_LE(closeTook, 2600u);
+}
+
+// Without a close on another thread, a write to a printer that takes no more
+// bytes gives up after five time limits (L is 1 s here) with a time-out.
+TEST_F(LanquayPort, WriteToAStalledPrinterGivesUp) {
+  const std::vector<char> data(32 * 1024 * 1024, 'x');
+  const uint32_t length = static_cast<uint32_t>(data.size());
+  LqHandle port = OpenStalledPort();
+  ASSERT_NE(port, -1);
+  LanquayLib& lq = Lq();
+  uint32_t sent = 0;
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(lq.writePort(port, data.data(), length, &sent), 0);
+  EXPECT_GE(MsSince(start), 5000u);
+  EXPECT_LE(MsSince(start), 9000u);
+  EXPECT_LT(sent, length);
+  EXPECT_EQ(lq.getError(port), WSAETIMEDOUT);
+  lq.closePort(port);
 }
 
 // A read waiting for data ends with error value -1 when the port closes.
