@@ -2,6 +2,7 @@
 # driver and printer simulator.
 if(TARGET Tagsmith)
   kit_gui_test(tagsmith_gui_test tagsmith_gui_test.cpp)
+  kit_test_seconds(tagsmith_gui_test 85)
   kit_gui_test(tagsmith_romsmith_gui_test tagsmith_romsmith_gui_test.cpp)
   foreach(test tagsmith_gui_test tagsmith_romsmith_gui_test)
     target_compile_definitions(${test} PRIVATE TAGSMITH_EXE="$<TARGET_FILE:Tagsmith>"
@@ -23,4 +24,5 @@ if(TARGET Tagsmith)
   add_test(NAME fault_matrix_quick COMMAND fault_matrix --quick ${CMAKE_BINARY_DIR}/fault-matrix-quick.md)
   set_tests_properties(fault_matrix_quick PROPERTIES TIMEOUT 600)
   kit_needs_simulator(fault_matrix_quick)
+  kit_test_seconds(fault_matrix_quick 105)
 endif()
