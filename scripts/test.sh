@@ -7,8 +7,9 @@
 #   bash scripts/test.sh --quick   the native tests and the Wine tests that
 #                                  take seconds (no fuzzing, no i686 build)
 # The Wine test programs run side by side, each in a Wine session of its own
-# copied from one ready prefix (scripts/wine-run.sh), while the native build
-# and its tests use what processor they leave idle.
+# copied from one ready prefix (scripts/wine-run.sh), while the other builds,
+# the native tests and fuzzing use, at low priority, what processor they
+# leave idle.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0
@@ -56,7 +57,7 @@ if [ $quick = 0 ]; then
   echo "== i686 build (shipping, warnings are errors)"
   cmake -S "$root" -B "$build/i686" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" -DKIT_WERROR=ON >/dev/null
-  cmake --build "$build/i686" -j"$jobs"
+  nice -n 15 cmake --build "$build/i686" -j"$jobs"
   echo "== lanquay's export tables (x86_64 and i686)"
   ctest --test-dir "$build/x86_64" --output-on-failure -R '^lanquay_exports$' || status=1
 fi
@@ -65,8 +66,8 @@ echo "== native build and tests"
 cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKIT_SANITIZE=ON -DKIT_FUZZ=$([ $quick = 1 ] && echo OFF || echo ON) -DKIT_WERROR=ON >/dev/null
-cmake --build "$build/native" -j"$jobs"
-ctest --test-dir "$build/native" -j"$jobs" --output-on-failure "${quick_args[@]}" || status=1
+nice -n 15 cmake --build "$build/native" -j"$jobs"
+nice -n 15 ctest --test-dir "$build/native" -j"$jobs" --output-on-failure "${quick_args[@]}" || status=1
 
 echo "== x86_64 tests under Wine"
 wine_status=0

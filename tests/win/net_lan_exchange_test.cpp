@@ -297,8 +297,10 @@ TEST_F(NetLanExchange, HostilePrintersGiveTrueValuesOrAFailure) {
     start = GetTickCount();
     const int32_t readResult = SendPrinter(MODE_READFIX, &connection, nullptr, &buffer);
     // A silent printer's version read takes about 12 s (three attempts of
-    // four receive passes); these take no longer (measured 5 to 12 s).
-    EXPECT_LT(GetTickCount() - start, 20000u) << c.fault << ": version read";
+    // four receive passes); these take no longer on an idle machine (5 to
+    // 12 s). The passes are counted, and a busy processor stretches each
+    // read of endless bytes, so the limit only proves that the read ends.
+    EXPECT_LT(GetTickCount() - start, 45000u) << c.fault << ": version read";
     if (readResult == PRT_SUCCESS) {
       EXPECT_EQ(Narrow(FirmwareVersionText), "ABC-123 01.23 A") << c.fault;
     }

@@ -233,7 +233,9 @@ TEST_F(PortIo, ReadinessChecksBehindTheirSeams) {
   EXPECT_EQ(SendBlock(PORT_COM, bytes), PRT_ERR_SEND);
   ULONGLONG took = GetTickCount64() - start;
   EXPECT_GE(took, 2000u);
-  EXPECT_LT(took, 6000u);
+  // The checks are counted; a busy processor stretches them, so the upper
+  // limit only proves that they end.
+  EXPECT_LT(took, 15000u);
   EXPECT_GE(g_fake.clearCommCalls, 200);
   EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND)"), 1);
   EXPECT_EQ(SimCommand("com count"), "OK 0");
@@ -569,18 +571,21 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 // The wait line while a slow printer holds a chunk: the text of the
 // language with 1 to 21 dots, then 1 again; cleared when the chunk is done.
-// With the short wait unit the chunk outlasts the limit (the dots wrap); with
-// the longer one it ends in time (the line is cleared).
+// With the short wait unit and a slower printer the chunk far outlasts the
+// limit (the dots wrap); with the longer unit it ends well in time (the line
+// is cleared). Both margins hold on a busy machine.
 TEST_F(PortIo, WaitLineDotsCountAndClear) {
   ASSERT_EQ(SimCommand("com set fault slow"), "OK");
-  ASSERT_EQ(SimCommand("com set arg 8000"), "OK");
   const struct {
     int language;
     const wchar_t* prefix;
     DWORD sliceMs;
+    int bytesPerSecond;
     int32_t result;
-  } cases[] = {{1, L"Writing Flash ROM ", 40, PRT_ERR_SEND}, {0, L"Flash\u66f8\u8fbc\u307f\u4e2d ", 80, 0}};
+  } cases[] = {{1, L"Writing Flash ROM ", 40, 2000, PRT_ERR_SEND},
+               {0, L"Flash\u66f8\u8fbc\u307f\u4e2d ", 400, 8000, 0}};
   for (const auto& c : cases) {
+    ASSERT_EQ(SimCommand("com set arg " + std::to_string(c.bytesPerSecond)), "OK");
     g_settings.languageIndex = c.language;
     g_portIoSeams.writeSliceMs = c.sliceMs;
     HWND dialog = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr,
@@ -619,7 +624,6 @@ TEST_F(PortIo, WaitLineDotsCountAndClear) {
     }
     ASSERT_EQ(SimCommand("com set arg 1000000"), "OK");
     Sleep(500);  // let the printer swallow what a stopped send left behind
-    ASSERT_EQ(SimCommand("com set arg 8000"), "OK");
   }
   g_portIoSeams.writeSliceMs = kWriteSliceMs;
   g_settings.languageIndex = 1;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 #include <string>
@@ -212,9 +213,12 @@ class SettingsDamageTest : public ::testing::Test {
 
 TEST_F(SettingsDamageTest, DamagedFilesLoadInsideEveryField) {
   int first = 0, last = kCases;
+  // "N" runs case N alone, "N-M" cases N to M (the test run splits the
+  // thousand cases between two programs that run side by side).
   if (const char* only = getenv("KIT_SETTINGS_CASE")) {
     first = atoi(only);
-    last = first + 1;
+    const char* dash = strchr(only, '-');
+    last = dash ? atoi(dash + 1) + 1 : first + 1;
   }
   static const wchar_t kMessage5English[] = L"The number of IP addresses has exceeded 255.\n\nNo more can be registered.";
   static const wchar_t kMessage5Japanese[] =
