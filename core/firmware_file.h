@@ -24,7 +24,7 @@ extern FirmwareFileState g_firmwareFile;
 enum FirmwareCheckStep : int {
   kCheckExtension = 9,        // 0 or -7
   kCheckExtensionOpen = 10,   // 0, -7 or -6
-  kCheckSize = 11,            // 0 or -6 (-8 for a file beyond the 32-bit length)
+  kCheckSize = 11,            // 0 or -6 (-8 for a file beyond the 32-bit length, -9 for an empty one)
   kCheckRead = 12,            // 0, -8 or -6
 };
 
@@ -35,7 +35,7 @@ enum FirmwareCheckStep : int {
 int32_t CheckFirmwareFile(int step, const wchar_t* path, wchar_t* expectedExtension, CommandBuffer* data);
 
 // Checks, sizes and reads the file into `data` (a new block of length + 50
-// zero bytes). Returns 0, -2 (empty path), -6, -7, -8 or -50. On any failure
-// `data` holds no block from this call: a file that cannot be read whole is
-// never handed on in part.
+// zero bytes). Returns 0, -2 (empty path), -6, -7, -8, -9 (empty file) or
+// -50. On any failure `data` holds no block from this call: a file that
+// cannot be read whole is never handed on in part.
 int32_t PrepareFirmware(const wchar_t* path, wchar_t* expectedExtension, CommandBuffer* data);

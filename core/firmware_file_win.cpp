@@ -69,6 +69,13 @@ int32_t SizeFile(const wchar_t* path, CommandBuffer* data) {
     DebugLogF("CheckFirmwareFile Err(11 size %lld)", static_cast<long long>(size));
     return FILE_ERR_READ;
   }
+  // An empty file holds no firmware: sending it would tell the operator to
+  // power-cycle a printer that received nothing.
+  if (size == 0) {
+    DebugLogF("CheckFirmwareFile Err(11 empty)");
+    ClearHeaderLabel();
+    return FILE_ERR_NOT_FIRMWARE;
+  }
   data->length = static_cast<uint32_t>(size);
   return PRT_SUCCESS;
 }
@@ -104,8 +111,14 @@ int32_t ReadWholeFile(const wchar_t* path, CommandBuffer* data) {
               static_cast<unsigned long>(data->length));
   }
   if (got > kHeaderScanThreshold) {
-    char label[kHeaderLabelBytes];
-    if (FindFirmwareHeaderLabel(data->data, got, label)) ShowHeaderLabel(label);
+    // A file large enough to hold a header but without one must not keep the
+    // previous file's version under its name.
+    char label[kHeaderLabelBytes] = {};
+    if (FindFirmwareHeaderLabel(data->data, got, label)) {
+      ShowHeaderLabel(label);
+    } else {
+      ClearHeaderLabel();
+    }
   }
   return result;
 }

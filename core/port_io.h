@@ -48,6 +48,9 @@ struct PortIoSeams {
   // settings the core asks for, which the platform may not report back. Null
   // means SetCommState.
   BOOL(WINAPI* setCommState)(HANDLE file, LPDCB settings);
+  // Reads the port's serial settings (GetCommState) at open; tests make it
+  // fail. Null means GetCommState.
+  BOOL(WINAPI* getCommState)(HANDLE file, LPDCB settings);
 };
 extern PortIoSeams g_portIoSeams;
 constexpr DWORD kLptStatusLimitMs = 10000;

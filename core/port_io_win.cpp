@@ -15,7 +15,7 @@
 #include "settings_types.h"
 
 PortIoSeams DefaultPortIoSeams() {
-  return {ClearCommError, DeviceIoControl, kLptStatusLimitMs, kWriteSliceMs, CancelIo, SetCommState};
+  return {ClearCommError, DeviceIoControl, kLptStatusLimitMs, kWriteSliceMs, CancelIo, SetCommState, GetCommState};
 }
 
 PortIoSeams g_portIoSeams = DefaultPortIoSeams();
@@ -444,7 +444,12 @@ HANDLE PortOpen(const PrinterConnection* connection) {
   if (g_settings.portKind == PORT_COM && connection->portKind != PORT_LAN) {
     g_savedComState = {};
     g_savedComState.DCBlength = sizeof(DCB);
-    g_savedComValid = GetCommState(handle, &g_savedComState) != FALSE;
+    auto getState = g_portIoSeams.getCommState ? g_portIoSeams.getCommState : GetCommState;
+    g_savedComValid = getState(handle, &g_savedComState) != FALSE;
+    // Without our speed, format and flow control the printer would take the
+    // firmware as garbage: a port whose settings cannot be read or set does
+    // not open.
+    bool settled = g_savedComValid;
     if (!g_savedComValid) {
       DebugLogF("PortOpen Err(GetCommState %lu)", GetLastError());
     } else {
@@ -461,8 +466,21 @@ HANDLE PortOpen(const PrinterConnection* connection) {
         working.fOutxDsrFlow = FALSE;
         working.fOutX = TRUE;
       }
-      if (!ApplyComState(handle, &working)) DebugLogF("PortOpen Err(SetCommState %lu)", GetLastError());
-      TickWait(100);
+      if (!ApplyComState(handle, &working)) {
+        DebugLogF("PortOpen Err(SetCommState %lu)", GetLastError());
+        settled = false;
+        // Whatever part of the settings took is undone.
+        ApplyComState(handle, &g_savedComState);
+        g_savedComValid = false;
+      } else {
+        TickWait(100);
+      }
+    }
+    if (!settled) {
+      CloseHandle(handle);
+      WriteDebugLog("PortOpen Err(INVALID_HANDLE_VALUE)");
+      LogLeave("PortOpen");
+      return INVALID_HANDLE_VALUE;
     }
   }
   LogLeave("PortOpen");

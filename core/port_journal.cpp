@@ -185,3 +185,15 @@ std::u16string PortJournalRestoredMessage(int languageIndex, const std::vector<s
   for (const std::u16string& name : printerNames) text += u"\n" + name;
   return text;
 }
+
+std::u16string PortJournalLeftMessage(int languageIndex, const std::vector<std::u16string>& printerNames) {
+  std::u16string text =
+      languageIndex == 0
+          ? u"ファームウェアデータの送信は完了しましたが、次のプリンタを「FILE:」から元のポートに戻せませんでした。"
+            u"戻るまでの印刷はファイルに出力されます。次回 Romsmith または Tagsmith の起動時に元のポートに戻します。\n"
+          : u"The firmware data has been sent, but the following printers could not be put back from \"FILE:\" on "
+            u"their own ports; until then what they print goes to a file. They are put back at the next start of "
+            u"Romsmith or Tagsmith.\n";
+  for (const std::u16string& name : printerNames) text += u"\n" + name;
+  return text;
+}

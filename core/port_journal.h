@@ -46,3 +46,8 @@ bool FormatPortJournal(const std::vector<PortJournalEntry>& entries, std::string
 // The operator's message after the start-up repair: the printers put back,
 // one per line, in the language of the settings (0 Japanese, else English).
 std::u16string PortJournalRestoredMessage(int languageIndex, const std::vector<std::u16string>& printerNames);
+
+// The operator's message after a firmware write whose give-back failed: the
+// data went out, but these printers are still on "FILE:" until the next start
+// puts them back. One per line, in the language of the settings.
+std::u16string PortJournalLeftMessage(int languageIndex, const std::vector<std::u16string>& printerNames);

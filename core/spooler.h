@@ -7,6 +7,8 @@
 #include <winspool.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "printer_connection.h"
 
@@ -59,6 +61,10 @@ void RefreshSpoolerList();
 // REPLACE_OFF puts back every printer moved earlier and ignores the
 // connection (may be null). Returns 0 or a result code.
 int32_t PortReplace(int32_t mode, const PrinterConnection* connection);
+
+// The printers that a give-back could not put back: still on "FILE:" and
+// kept in the port journal for the next try.
+std::vector<std::wstring> PrintersLeftOnFile();
 
 // Frees the snapshot (at shutdown).
 void FreeSpoolerList();

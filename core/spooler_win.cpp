@@ -255,6 +255,14 @@ const SpoolerApi* SetSpoolerApi(const SpoolerApi* api) {
   return previous;
 }
 
+std::vector<std::wstring> PrintersLeftOnFile() {
+  std::vector<std::wstring> names;
+  for (int32_t i = 0; i < g_spooler.count; ++i) {
+    if (g_spooler.entries[i].switched == 0) names.emplace_back(g_spooler.entries[i].printerName);
+  }
+  return names;
+}
+
 void FreeSpoolerList() {
   g_api->freeBlock(g_spooler.entries);
   g_spooler.entries = nullptr;

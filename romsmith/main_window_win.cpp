@@ -463,7 +463,9 @@ const wchar_t* FillConnection(int purpose, PrinterConnection* connection) {
   connection->portKind = g_settings.portKind;
   connection->handle = nullptr;
   const wchar_t* name = L"";
-  wchar_t typed[kComNameMaxChars + 2] = {};
+  // The box may hold a longer name than can be typed (one from the settings
+  // file, such as COM123): read it whole, or the data go to another port.
+  wchar_t typed[kPortNameChars] = {};
   switch (g_settings.portKind) {
     case PORT_USB:
       if (g_usbList.entries != nullptr && g_usbList.selectedIndex >= 0 && g_usbList.selectedIndex < g_usbList.count) {
@@ -475,7 +477,7 @@ const wchar_t* FillConnection(int purpose, PrinterConnection* connection) {
       if (g_settings.comIndex >= 0 && g_settings.comIndex < 4) {
         name = kComNames[g_settings.comIndex];
       } else {
-        GetDlgItemTextW(g_program.mainWindow, IDC_COM_PORT, typed, kComNameMaxChars + 1);
+        GetDlgItemTextW(g_program.mainWindow, IDC_COM_PORT, typed, kPortNameChars);
         name = typed;
       }
       _snwprintf(connection->comPath, kComPathChars, L"\\\\.\\%ls", name);

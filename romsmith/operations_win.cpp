@@ -5,11 +5,14 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <string>
+#include <vector>
 
 #include "exit_codes.h"
 #include "firmware_file.h"
 #include "main_window.h"
 #include "message_catalog.h"
+#include "port_journal.h"
 #include "program_frame.h"
 #include "program_state.h"
 #include "progress_dialog.h"
@@ -36,7 +39,8 @@ bool OnLan() { return g_settings.portKind == PORT_LAN; }
 
 // One exchange with the printer the window names now: spooler entries on its
 // port to "FILE:", the command, and the entries back whatever happened.
-int32_t ExchangeWithPrinter(uint16_t kind, const wchar_t* text, CommandBuffer* buffer) {
+// Returns the exchange's result; *giveBack gets that of putting them back.
+int32_t ExchangeWithPrinter(uint16_t kind, const wchar_t* text, CommandBuffer* buffer, int32_t* giveBack) {
   PrinterConnection connection;
   FillConnection(kFillForSpooler, &connection);
   int32_t result = PortReplace(REPLACE_ON, &connection);
@@ -45,8 +49,21 @@ int32_t ExchangeWithPrinter(uint16_t kind, const wchar_t* text, CommandBuffer* b
     FillConnection(kFillForSend, &connection);
     result = SendPrinter(kind, &connection, text, buffer);
   }
-  int32_t restored = PortReplace(REPLACE_OFF, nullptr);
-  return result != 0 ? result : restored;
+  *giveBack = PortReplace(REPLACE_OFF, nullptr);
+  return result;
+}
+
+// After a write that went out whole, a printer that could not be put back
+// is no reason to call the write failed: the operator learns which printers
+// still print to a file, and the closing messages follow as usual.
+void TellPrintersLeftOnFile(HWND owner) {
+  const std::vector<std::wstring> left = PrintersLeftOnFile();
+  if (left.empty()) return;
+  std::vector<std::u16string> names;
+  for (const std::wstring& name : left) names.emplace_back(name.begin(), name.end());
+  const std::u16string text = PortJournalLeftMessage(g_settings.languageIndex, names);
+  g_progress.printersLeftOnFile = 1;
+  MessageBoxW(owner, std::wstring(text.begin(), text.end()).c_str(), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void FreeFirmwareBlock() {
@@ -127,7 +144,9 @@ void OnPrinterCommand(int commandId) {
       PumpMessages();
     }
     CommandBuffer buffer = {0, nullptr};
-    int32_t result = ExchangeWithPrinter(kind, nullptr, &buffer);
+    int32_t giveBack = 0;
+    int32_t result = ExchangeWithPrinter(kind, nullptr, &buffer, &giveBack);
+    if (result == 0) result = giveBack;
     if (result != 0) {
       g_frame.busy = 1;
       ShowResultMessage(window, result, L"");
@@ -191,6 +210,7 @@ void OnStartWriting() {
   BeginBusy(window);
   int32_t printers = OnLan() ? g_settings.lanCount : 1;
   g_progress.writeSucceeded = 0;
+  g_progress.printersLeftOnFile = 0;
   HWND dialog = OpenProgressDialog(kProgressWriting);
   result = dialog != nullptr ? 0 : PRT_ERR_MEMORY;
   for (int32_t i = 0; i < printers && dialog != nullptr; ++i) {
@@ -200,7 +220,10 @@ void OnStartWriting() {
     }
     ShowPreparing(dialog, i);
     uint16_t kind = i == printers - 1 ? MODE_FWSEND_LAST : MODE_FWSEND;
-    result = ExchangeWithPrinter(kind, path, &FirmwareData);
+    // A printer left on "FILE:" is tried again by the next give-back; the
+    // run goes on, as the firmware reached this printer.
+    int32_t giveBack = 0;
+    result = ExchangeWithPrinter(kind, path, &FirmwareData, &giveBack);
     if (result != 0) break;
   }
   // A run that stopped before its last printer still holds the block.
@@ -218,6 +241,7 @@ void OnStartWriting() {
     }
   } else {
     g_progress.writeSucceeded = 1;
+    if (g_program.progressDialog != nullptr) TellPrintersLeftOnFile(g_program.progressDialog);
     ShowPowerLampStep();
   }
   if (g_mainWindow.exitRequested && g_program.progressDialog != nullptr) {

@@ -8,7 +8,7 @@
 #include "settings_types.h"
 #include "texts.h"
 
-ProgressState g_progress = {kProgressNone, 1, 0};
+ProgressState g_progress = {kProgressNone, 1, 0, 0};
 
 namespace {
 
@@ -43,9 +43,11 @@ void OnOk(HWND dialog) {
     return;
   }
   bool confirmed = g_progress.state == kProgressClosing && g_progress.writeSucceeded != 0;
+  int written = g_progress.printersLeftOnFile != 0 ? kExitWrittenPrinterLeftOnFile : kExitWritten;
   g_progress.writeSucceeded = 0;
+  g_progress.printersLeftOnFile = 0;
   DestroyWindow(dialog);
-  EndUnattendedRun(confirmed ? kExitWritten : g_mainWindow.exitCode);
+  EndUnattendedRun(confirmed ? written : g_mainWindow.exitCode);
 }
 
 void OnDestroy() {

@@ -2,11 +2,14 @@
 // writer's window, its unattended run and its hand-over to Tagsmith.
 #include <windows.h>
 
+#include <string>
+
 #include "exit_codes.h"
 #include "firmware_file.h"
 #include "main_window.h"
 #include "program_frame.h"
 #include "program_state.h"
+#include "result_codes.h"
 #include "resource.h"
 #include "result_message.h"
 #include "settings_types.h"
@@ -15,20 +18,31 @@
 
 namespace {
 
-constexpr int kMessageWrongExtension = 20;
-
-// A command line is the firmware file path, taken whole: only its extension
-// is checked before the write starts.
+// A command line is the firmware file path, taken whole but for one pair of
+// enclosing quotation marks: Explorer and scripts quote a path with a space.
+// Its extension, and that the file is not empty, are checked before the
+// write starts; a refusal names the expected extension.
 void StartUnattendedRun(const wchar_t* commandLine, int interactive) {
   if (interactive != 0) return;
   HWND window = g_program.mainWindow;
+  std::wstring path = commandLine != nullptr ? commandLine : L"";
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
   wchar_t expected[kExtensionChars] = {};
-  if (CheckFirmwareFile(kCheckExtension, commandLine, expected, nullptr) != 0) {
-    ShowResultMessage(window, kMessageWrongExtension, expected);
+  int32_t result = CheckFirmwareFile(kCheckExtension, path.c_str(), expected, nullptr);
+  if (result == 0) {
+    // Only an empty file is refused here; a missing one is reported with
+    // its path by Start writing.
+    CommandBuffer sized = {0, nullptr};
+    if (CheckFirmwareFile(kCheckSize, path.c_str(), nullptr, &sized) == FILE_ERR_NOT_FIRMWARE) {
+      result = FILE_ERR_NOT_FIRMWARE;
+    }
+  }
+  if (result != 0) {
+    ShowResultMessage(window, result, expected);
     EndUnattendedRun(kExitFileRejected);
     return;
   }
-  SetDlgItemTextW(window, IDC_FILE_NAME, commandLine);
+  SetDlgItemTextW(window, IDC_FILE_NAME, path.c_str());
   // Posted, so that the write runs in the message loop with the Enter hook
   // in place.
   PostMessageW(window, WM_COMMAND, IDC_START_WRITING, 0);

@@ -136,7 +136,7 @@ bool ProgramFolder::WriteFile(const std::wstring& name, const std::vector<unsign
                             nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail("cannot create " + Narrow(name));
   DWORD written = 0;
-  BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  BOOL ok = bytes.empty() || ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
   return ok && written == bytes.size() ? true : Fail("cannot write " + Narrow(name));
 }
@@ -174,12 +174,16 @@ Program::~Program() {
   }
 }
 
-bool Program::Start(const std::wstring& exe, const std::wstring& arguments) {
+bool Program::Start(const std::wstring& exe, const std::wstring& arguments, int showCommand) {
   std::wstring commandLine = L"\"" + exe + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
   std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
+  if (showCommand >= 0) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showCommand);
+  }
   if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
                       &info_)) {
     info_ = {};

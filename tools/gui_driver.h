@@ -81,8 +81,9 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Starts `exe` in its own folder with `arguments` as its command line tail.
-  bool Start(const std::wstring& exe, const std::wstring& arguments = L"");
+  // Starts `exe` in its own folder with `arguments` as its command line tail
+  // and, when not negative, `showCommand` as its show command.
+  bool Start(const std::wstring& exe, const std::wstring& arguments = L"", int showCommand = -1);
   bool Running() const;
   // Waits for the end; false when it is still running after the limit.
   bool WaitExit(DWORD* exitCode, DWORD timeoutMs = kWaitMs);

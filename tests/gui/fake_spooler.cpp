@@ -5,6 +5,8 @@
 //   KIT_FAKE_SPOOLER_STATE  file rewritten after every change: a line
 //                           "switches N" (changes made), then "name<TAB>port"
 //                           per printer, so the test sees what was left.
+//   KIT_FAKE_SPOOLER_STUCK  a printer that can be moved to "FILE:" but not
+//                           back (its SetPrinter fails for any other port).
 // The USB list keeps the system's discovery (no USB printers under Wine).
 #include <windows.h>
 #include <winspool.h>
@@ -121,6 +123,10 @@ BOOL GetFake(HANDLE printer, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes
 BOOL SetFake(HANDLE printer, PRINTER_INFO_2W* info) {
   int i = Index(printer);
   if (i < 0 || info->pPortName == nullptr) return FALSE;
+  if (g_printers[i].name == Environment(L"KIT_FAKE_SPOOLER_STUCK") && lstrcmpW(info->pPortName, L"FILE:") != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   g_printers[i].port = info->pPortName;
   ++g_switches;
   SaveState();

@@ -77,7 +77,7 @@ bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
       {L"File", L"Type", setup.updateMode ? L"Online" : L"PowerOn"},
       {L"Language", L"Country", setup.language == kJapanese ? L"Japan" : L"English"},
       {L"Port", L"Connected", setup.kind},
-      {L"Port", L"PortCOM", L"COM5"},
+      {L"Port", L"PortCOM", setup.comPort},
       {L"Port", L"PortLAN", L"Port001"},
       {L"INIT_MSG", L"Mode", setup.startNotice ? L"ON" : L"OFF"},
   };
@@ -98,12 +98,13 @@ bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
   return folder.WriteSettings(keys);
 }
 
-bool RomsmithSession::Start(const std::wstring& arguments, bool waitForWindow) {
+bool RomsmithSession::Start(const std::wstring& arguments, bool waitForWindow, int showCommand) {
   // The program inherits these: its test seam loads the fake spooler.
   SetEnvironmentVariableW(L"ROMSMITH_TEST_SEAMS", (folder / L"fake_spooler.dll").c_str());
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER", (SpoolerPrinters() + setup.morePrinters).c_str());
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STATE", (folder / L"spooler.txt").c_str());
-  if (!program.Start(folder / L"Romsmith.exe", arguments)) return false;
+  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STUCK", setup.stuckPrinter.empty() ? nullptr : setup.stuckPrinter.c_str());
+  if (!program.Start(folder / L"Romsmith.exe", arguments, showCommand)) return false;
   if (!arguments.empty() || !waitForWindow) return true;
   main = gui::WaitTopWindow(pid(), L"Romsmith", L"Romsmith");
   return main != nullptr;
@@ -133,7 +134,7 @@ bool RomsmithSession::Confirm(int button) {
                  ? L"******************************************************\n 書換えを行わないプリンタは、[プリンタリスト]から[削除]\n ボタンで削除してください。\n******************************************************"
                  : L"********************************************  \n For the printer(s) not necessary to rewrite its(their)\n firmware in the [Printer List], use the [Delete] button\n to remove the printer(s) from the [Printer List].\n********************************************  ";
   } else {
-    port = setup.kind == L"COM" ? L"COM5" : setup.kind;
+    port = setup.kind == L"COM" ? setup.comPort : setup.kind;
   }
   return gui::Answer(pid(), Message(6, lang, {port, FirmwarePath(), notice}), button);
 }

@@ -29,6 +29,8 @@ struct RomsmithSetup {
   bool startNotice = false;                // leave the start-up notice on
   std::vector<gui::IniKey> extra;
   std::wstring morePrinters;               // ";name=port..." added to the fake spooler's printers
+  std::wstring stuckPrinter;               // a fake spooler printer that cannot be put back from "FILE:"
+  std::wstring comPort = L"COM5";          // [Port] PortCOM
 };
 
 class RomsmithSession {
@@ -38,8 +40,8 @@ class RomsmithSession {
   // Folder, libraries, settings and firmware file.
   bool Prepare(const RomsmithSetup& setup);
   // Starts Romsmith; without arguments, and unless told not to, also waits
-  // for its main window.
-  bool Start(const std::wstring& arguments = L"", bool waitForWindow = true);
+  // for its main window. `showCommand` as for gui::Program::Start.
+  bool Start(const std::wstring& arguments = L"", bool waitForWindow = true, int showCommand = -1);
   std::wstring FirmwarePath() const { return folder / firmwareName; }
   DWORD pid() const { return program.pid(); }
 

@@ -19,7 +19,10 @@ namespace {
 
 using gui::LastError;
 
-enum class AutoEnd { kWritten, kDeclined, kRejected, kFailed, kEmptyList, kClosedWhileWriting };
+enum class AutoEnd { kWritten, kDeclined, kRejected, kFailed, kEmptyList, kClosedWhileWriting, kWrittenLeftOnFile };
+
+// How the run is started.
+enum class AutoStart { kPath, kQuotedPath, kHiddenWithoutPath };
 
 struct AutoRun {
   const char* name;
@@ -29,6 +32,9 @@ struct AutoRun {
   const wchar_t* fileName;
   AutoEnd end;
   int exitCode;
+  AutoStart start = AutoStart::kPath;
+  size_t bytes = 150 * 1024;
+  int refusal = 20;  // kRejected: the message, with the expected extension
 };
 void PrintTo(const AutoRun& flow, std::ostream* out) { *out << flow.name; }
 
@@ -49,8 +55,14 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   setup.lanPrinters = run.lanList;
   setup.firmwareName = run.fileName;
   setup.nameInSettings = false;  // the command line names it
+  setup.firmwareBytes = run.bytes;
+  if (run.end == AutoEnd::kWrittenLeftOnFile) setup.stuckPrinter = L"Receipt COM";
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
-  ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError();
+  switch (run.start) {
+    case AutoStart::kPath: ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError(); break;
+    case AutoStart::kQuotedPath: ASSERT_TRUE(s.Start(L"\"" + s.FirmwarePath() + L"\"")) << LastError(); break;
+    case AutoStart::kHiddenWithoutPath: ASSERT_TRUE(s.Start(L"", false, SW_HIDE)) << LastError(); break;
+  }
 
   switch (run.end) {
     case AutoEnd::kWritten: {
@@ -66,9 +78,25 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
       ASSERT_TRUE(s.Confirm(IDCANCEL)) << LastError();
       break;
     case AutoEnd::kRejected:
-      ASSERT_TRUE(gui::Answer(s.pid(), Message(20, kEnglish, {run.updateMode ? L".hx*" : L".hex"}), IDOK))
+      ASSERT_TRUE(gui::Answer(s.pid(), Message(run.refusal, kEnglish, {run.updateMode ? L".hx*" : L".hex"}), IDOK))
           << LastError();
+      EXPECT_EQ(SimCommand("com count"), "OK 0") << "the printer received a refused file";
       break;
+    case AutoEnd::kWrittenLeftOnFile: {
+      // The firmware went out whole: the operator learns which printer
+      // still prints to a file, then the closing messages come as always.
+      ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
+      HWND progress = s.WaitProgressDialog();
+      ASSERT_NE(progress, nullptr);
+      const std::u16string left = PortJournalLeftMessage(kEnglish, {u"Receipt COM"});
+      gui::MessageBoxSeen box;
+      ASSERT_TRUE(gui::Answer(s.pid(), std::wstring(left.begin(), left.end()), IDOK, &box)) << LastError();
+      EXPECT_EQ(box.owner, progress);
+      ASSERT_TRUE(s.ConfirmClosingMessages(progress)) << LastError();
+      std::string why;
+      EXPECT_TRUE(s.ReceivedFirmware(0, &why)) << why;
+      break;
+    }
     case AutoEnd::kFailed: {
       ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
       ASSERT_TRUE(gui::Answer(s.pid(), Message(19, kEnglish), IDOK)) << LastError();
@@ -96,7 +124,20 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   EXPECT_EQ(code, static_cast<DWORD>(run.exitCode));
   int switches = 0;
   std::string why;
-  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+  if (run.end != AutoEnd::kWrittenLeftOnFile) {
+    EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+    return;
+  }
+  // The printer stays on "FILE:" and in the journal for the next start's repair.
+  EXPECT_FALSE(s.SpoolerRestored(&switches, &why));
+  EXPECT_NE(why.find("Receipt COM\tFILE:"), std::string::npos) << why;
+  std::ifstream in(SpoolerJournalPath().c_str(), std::ios::binary);
+  const std::string journal((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  const PortJournalContents kept = ParsePortJournal(reinterpret_cast<const uint8_t*>(journal.data()), journal.size());
+  ASSERT_EQ(kept.entries.size(), 1u) << journal;
+  EXPECT_TRUE(kept.entries[0].printerName == u"Receipt COM" && kept.entries[0].portList == u"COM5:") << journal;
+  DeleteFileW(SpoolerJournalPath().c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -107,7 +148,15 @@ INSTANTIATE_TEST_SUITE_P(
                       AutoRun{"FailedWrite", true, L"LAN", {9}, L"fw.hx2", AutoEnd::kFailed, kExitWriteFailed},
                       AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters},
                       AutoRun{"ClosedWhileWriting", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kClosedWhileWriting,
-                              kExitInterrupted}),
+                              kExitInterrupted},
+                      AutoRun{"QuotedPathWithSpace", false, L"COM", {}, L"new fw.hex", AutoEnd::kWritten, kExitWritten,
+                              AutoStart::kQuotedPath},
+                      AutoRun{"EmptyFile", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected, kExitFileRejected,
+                              AutoStart::kPath, 0, 18},
+                      AutoRun{"HiddenStartWithoutPath", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected,
+                              kExitFileRejected, AutoStart::kHiddenWithoutPath},
+                      AutoRun{"GiveBackFailsAfterWrite", false, L"COM", {}, L"fw.hex", AutoEnd::kWrittenLeftOnFile,
+                              kExitWrittenPrinterLeftOnFile}),
     FlowName());
 
 TEST(RomsmithStart, SecondCopyShowsMessage15AndLeavesOne) {

@@ -26,6 +26,9 @@ struct WriteFlow {
   std::vector<int> written;         // printers that must hold the file (0: COM)
   std::vector<int> untouched;       // printers that must receive nothing
   bool fails;                       // message 19 above the progress dialog
+  size_t bytes = 150 * 1024;        // of the firmware file
+  const wchar_t* comPort = L"COM5";
+  int refusal = 0;                  // a file message (with the path) instead of the confirmation
 };
 void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -49,6 +52,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   setup.kind = flow.kind;
   setup.lanPrinters = flow.lanList;
   setup.firmwareName = flow.updateMode ? L"fw.hx1" : L"fw.hex";
+  setup.firmwareBytes = flow.bytes;
+  setup.comPort = flow.comPort;
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   ASSERT_TRUE(s.Start()) << LastError();
   ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }))
@@ -56,6 +61,16 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   s.NewLogLines();
 
   ASSERT_TRUE(gui::Click(s.main, IDC_START_WRITING)) << LastError();
+  if (flow.refusal != 0) {
+    ASSERT_TRUE(gui::Answer(s.pid(), Message(flow.refusal, flow.language, {s.FirmwarePath()}), IDOK)) << LastError();
+    EXPECT_EQ(s.WaitProgressDialog(1000), nullptr) << "a refused file opened the progress dialog";
+    EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; }));
+    EXPECT_EQ(SimCommand("com count"), "OK 0") << "the printer received a refused file";
+    ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
+    DWORD code = 99;
+    EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
+    return;
+  }
   ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
   HWND progress = s.WaitProgressDialog();
   ASSERT_NE(progress, nullptr) << "no progress dialog";
@@ -96,6 +111,9 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     size_t printers = flow.lanList.empty() ? 1 : flow.lanList.size();
     EXPECT_EQ(CountLines(log, "SendPrinter Start"), printers);
   }
+  if (flow.lanList.empty()) {
+    EXPECT_GE(CountLines(log, "Port = " + gui::Narrow(flow.comPort)), 1u) << "the data went to another port";
+  }
 
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
   DWORD code = 99;
@@ -109,7 +127,11 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFlow{"ComRewriteAll", kEnglish, false, L"COM", {}, {}, {0}, {}, false},
         WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false},
         WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true},
-        WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true}),
+        WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true},
+        // The settings name a port longer than the box lets one type; no
+        // such port exists here, so the open fails, on that port.
+        WriteFlow{"ComNameOfSixCharacters", kEnglish, false, L"COM", {}, {}, {}, {}, true, 150 * 1024, L"COM123"},
+        WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, 0, L"COM5", 18}),
     FlowName());
 
 // Get Version shows the parsed version; Reset Printer resets every listed printer.

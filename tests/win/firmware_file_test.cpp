@@ -155,6 +155,15 @@ TEST_F(FirmwareFileTest, HeaderTextOnlyInFilesLargerThan512000Bytes) {
   EXPECT_EQ(PrepareFirmware(larger.c_str(), nullptr, &FirmwareData), PRT_SUCCESS);
   EXPECT_EQ(Label(), L" KM-510 ROM Ver2.03");
   EXPECT_EQ(FirmwareData.length, 512001u);
+  GlobalFree(FirmwareData.data);
+  FirmwareData = {0, nullptr};
+
+  // Large enough to be scanned but without a header: the previous file's
+  // version text goes.
+  std::wstring bare = File(L"bare.hex");
+  WriteBytes(bare, Pattern(600000));
+  EXPECT_EQ(PrepareFirmware(bare.c_str(), nullptr, &FirmwareData), PRT_SUCCESS);
+  EXPECT_EQ(Label(), L"");
 }
 
 TEST_F(FirmwareFileTest, FailuresLeaveNoBlock) {

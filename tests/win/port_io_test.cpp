@@ -39,6 +39,12 @@ BOOL WINAPI RecordingSetCommState(HANDLE file, LPDCB settings) {
   return SetCommState(file, settings);
 }
 
+// A port whose serial settings cannot be read or changed.
+BOOL WINAPI FailingCommState(HANDLE, LPDCB) {
+  SetLastError(ERROR_GEN_FAILURE);
+  return FALSE;
+}
+
 BOOL WINAPI FakeClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {
   ++g_fake.clearCommCalls;
   if (g_fake.clearCommFails) {
@@ -208,6 +214,21 @@ TEST_F(PortIo, ComSettingsAreSetAtOpenAndPutBackAtClose) {
   }
   g_settings.writingMethod = 1;
   g_settings.comFlowControl = 0;
+
+  // Settings that cannot be read or set fail the open: the printer would
+  // take the data at whatever speed and format the port had.
+  LogCapture log(L"kit_port_comstate");
+  const struct {
+    bool getFails;
+    const char* line;
+  } failures[] = {{true, "PortOpen Err(GetCommState 31)"}, {false, "PortOpen Err(SetCommState 31)"}};
+  for (const auto& f : failures) {
+    g_portIoSeams = DefaultPortIoSeams();
+    (f.getFails ? g_portIoSeams.getCommState : g_portIoSeams.setCommState) = FailingCommState;
+    EXPECT_EQ(SendBlock(PORT_COM, FirmwareBytes(1000)), PRT_ERR_OPEN) << f.line;
+    EXPECT_EQ(log.Count(f.line), 1) << f.line;
+    EXPECT_EQ(SimCommand("com count"), "OK 0") << f.line;
+  }
 }
 
 TEST_F(PortIo, ZeroLengthChecksThePrinterAndWritesNothing) {
