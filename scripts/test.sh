@@ -23,6 +23,6 @@ cmake --build "$build/i686" -j"$jobs"
 
 echo "== x86_64 build and tests under Wine"
 cmake -S "$root" -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKIT_WERROR=ON >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKIT_WERROR=ON -DKIT_TEST_SEAMS=ON >/dev/null
 cmake --build "$build/x86_64" -j"$jobs"
 bash "$root/scripts/wine-session.sh" ctest --test-dir "$build/x86_64" --output-on-failure
