@@ -147,36 +147,6 @@ TEST(RomsmithStart, NoNetworkLibraryShowsMessage16) {
   EXPECT_TRUE(gui::TopWindows(s.pid(), L"Romsmith", nullptr, true).empty());
 }
 
-// Romsmith runs elevated from whatever folder it was unzipped into: a
-// library left there under the name of a system library that lanquay uses
-// must not be loaded. Wine takes its own copy of a library it has one of,
-// wherever the file was found, where Windows takes the file; Romsmith is
-// told to choose as Windows does. (version.dll and winspool.drv cannot be
-// shown so: Wine's own user32 and comdlg32 import them. The release check
-// keeps them out of the programs' import tables, and system_binding_test
-// checks where LoadSystemLibrary finds them.)
-TEST(RomsmithStart, LibrariesPlantedInItsFolderAreNotLoaded) {
-  RomsmithSession s(L"planted");
-  ASSERT_TRUE(s.Prepare(RomsmithSetup())) << LastError();
-  const wchar_t* const kPlanted[] = {L"iphlpapi.dll", L"ICMP.DLL"};
-  for (const wchar_t* name : kPlanted) ASSERT_TRUE(s.folder.Copy(PLANTED_DLL, name)) << LastError();
-  const wchar_t kOrder[] = L"Software\\Wine\\AppDefaults\\Romsmith.exe\\DllOverrides";
-  for (const wchar_t* name : {L"iphlpapi", L"icmp"}) {
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kOrder, name, REG_SZ, L"native,builtin", 32), ERROR_SUCCESS);
-  }
-  const bool started = s.Start();
-  RegDeleteTreeW(HKEY_CURRENT_USER, kOrder);
-  for (const wchar_t* name : kPlanted) {
-    const std::wstring mark = s.folder / (std::wstring(name) + L".loaded");
-    EXPECT_EQ(GetFileAttributesW(mark.c_str()), INVALID_FILE_ATTRIBUTES)
-        << "the planted " << gui::Narrow(name) << " was loaded";
-  }
-  ASSERT_TRUE(started) << LastError();
-  ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
-  DWORD code = 99;
-  EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
-}
-
 // A run killed mid-exchange left two printers on "FILE:"; the next start puts
 // them back before anything else and says which. "Office" was set up again
 // by the operator since and stays as it is.

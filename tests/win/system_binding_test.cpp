@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/system_library_win.h"
+#include "lanquay/lanquay.h"
 #include "romsmith/message_filter_win.h"
 
 namespace {
@@ -22,6 +23,13 @@ std::wstring ModuleFolder(HMODULE module) {
   GetModuleFileNameW(module, path, MAX_PATH);
   std::wstring text = path;
   return Lower(text.substr(0, text.find_last_of(L'\\')));
+}
+
+std::wstring ExeFolder() {
+  wchar_t exe[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const std::wstring path = exe;
+  return path.substr(0, path.find_last_of(L'\\'));
 }
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -44,13 +52,31 @@ TEST(SystemLibrary, EachLibraryTheProgramsBindComesFromTheSystemFolder) {
   EXPECT_EQ(SystemEntry<FARPROC>(nullptr, "EnumPrintersW"), nullptr);
 }
 
+// lanquay's echo loads the system's ICMP.DLL, not the one planted beside
+// the program (the build copies it there; see CMakeLists.txt).
+TEST(SystemLibrary, TheEchoDoesNotTakeTheIcmpLibraryBesideTheProgram) {
+  const std::wstring folder = ExeFolder();
+  const std::wstring mark = folder + L"\\ICMP.DLL.loaded";
+  DeleteFileW(mark.c_str());
+  ASSERT_NE(GetFileAttributesW((folder + L"\\ICMP.DLL").c_str()), INVALID_FILE_ATTRIBUTES) << "nothing planted";
+  HMODULE lanquay = LoadLibraryW((folder + L"\\lanquay.dll").c_str());
+  ASSERT_NE(lanquay, nullptr);
+  auto startup = SystemEntry<LqStartupFn>(lanquay, "LqStartup");
+  auto echo = SystemEntry<int(WINAPI*)(const char*)>(lanquay, "LqSendICMP");
+  auto cleanup = SystemEntry<LqCleanupFn>(lanquay, "LqCleanup");
+  ASSERT_TRUE(startup && echo && cleanup);
+  startup(GetModuleHandleW(nullptr));
+  echo("127.0.0.1");  // answered or not: only where the library came from matters
+  cleanup();
+  FreeLibrary(lanquay);
+  EXPECT_EQ(GetFileAttributesW(mark.c_str()), INVALID_FILE_ATTRIBUTES) << "the planted ICMP.DLL was loaded";
+  DeleteFileW(mark.c_str());
+}
+
 // The process-wide search restriction comes last: nothing after it in this
 // program may load from its own folder by name.
 TEST(SystemLibrary, AfterTheRestrictionABareNameIsNotLookedForBesideTheProgram) {
-  wchar_t exe[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring planted = exe;
-  planted = planted.substr(0, planted.find_last_of(L'\\')) + L"\\lanquay.dll";
+  const std::wstring planted = ExeFolder() + L"\\lanquay.dll";
   ASSERT_NE(GetFileAttributesW(planted.c_str()), INVALID_FILE_ATTRIBUTES) << "lanquay.dll beside the test";
   ASSERT_EQ(GetModuleHandleW(L"lanquay.dll"), nullptr);
   RestrictDllSearch();
