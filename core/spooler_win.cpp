@@ -14,30 +14,74 @@
 #include "spooler.h"
 #include "spooler_journal.h"
 #include "spooler_pattern.h"
+#include "system_library_win.h"
 
 SpoolerState g_spooler = {nullptr, 0, REPLACE_OFF};
 
 namespace {
 
+// The spooler's entry points, bound once from the system folder: winspool
+// is not one of the system's known DLLs, so an import would be looked for
+// in the program's folder first.
+struct WinspoolEntries {
+  decltype(&EnumPrintersW) enumPrinters;
+  decltype(&OpenPrinterW) openPrinter;
+  decltype(&GetPrinterW) getPrinter;
+  decltype(&SetPrinterW) setPrinter;
+  decltype(&ClosePrinter) closePrinter;
+};
+
+const WinspoolEntries& Winspool() {
+  static const WinspoolEntries entries = [] {
+    HMODULE module = LoadSystemLibrary(L"winspool.drv");
+    WinspoolEntries bound = {};
+    bound.enumPrinters = SystemEntry<decltype(&EnumPrintersW)>(module, "EnumPrintersW");
+    bound.openPrinter = SystemEntry<decltype(&OpenPrinterW)>(module, "OpenPrinterW");
+    bound.getPrinter = SystemEntry<decltype(&GetPrinterW)>(module, "GetPrinterW");
+    bound.setPrinter = SystemEntry<decltype(&SetPrinterW)>(module, "SetPrinterW");
+    bound.closePrinter = SystemEntry<decltype(&ClosePrinter)>(module, "ClosePrinter");
+    if (bound.enumPrinters == nullptr || bound.openPrinter == nullptr || bound.getPrinter == nullptr ||
+        bound.setPrinter == nullptr || bound.closePrinter == nullptr) {
+      WriteDebugLog("Winspool Err(winspool.drv)");
+      bound = {};
+    }
+    return bound;
+  }();
+  return entries;
+}
+
+// A spooler that cannot be reached fails every call as a missing one would.
+BOOL NoSpooler() {
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return FALSE;
+}
+
 BOOL SysEnumPrinters(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
-  return EnumPrintersW(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, bufferBytes, neededBytes,
-                       returned);
+  if (Winspool().enumPrinters == nullptr) return NoSpooler();
+  return Winspool().enumPrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, bufferBytes,
+                                 neededBytes, returned);
 }
 
 BOOL SysOpenPrinter(const wchar_t* printerName, HANDLE* printer) {
+  if (Winspool().openPrinter == nullptr) return NoSpooler();
   PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-  return OpenPrinterW(const_cast<wchar_t*>(printerName), printer, &defaults);
+  return Winspool().openPrinter(const_cast<wchar_t*>(printerName), printer, &defaults);
 }
 
 BOOL SysGetPrinter(HANDLE printer, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes) {
-  return GetPrinterW(printer, 2, buffer, bufferBytes, neededBytes);
+  if (Winspool().getPrinter == nullptr) return NoSpooler();
+  return Winspool().getPrinter(printer, 2, buffer, bufferBytes, neededBytes);
 }
 
 BOOL SysSetPrinter(HANDLE printer, PRINTER_INFO_2W* info) {
-  return SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(info), 0);
+  if (Winspool().setPrinter == nullptr) return NoSpooler();
+  return Winspool().setPrinter(printer, 2, reinterpret_cast<BYTE*>(info), 0);
 }
 
-BOOL SysClosePrinter(HANDLE printer) { return ClosePrinter(printer); }
+BOOL SysClosePrinter(HANDLE printer) {
+  if (Winspool().closePrinter == nullptr) return NoSpooler();
+  return Winspool().closePrinter(printer);
+}
 
 void* SysAllocZeroed(size_t bytes) { return GlobalAlloc(GPTR, bytes); }
 

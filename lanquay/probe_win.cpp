@@ -9,6 +9,7 @@
 
 #include "lq_context.h"
 #include "search_packets.h"
+#include "system_library_win.h"
 
 namespace {
 
@@ -147,13 +148,14 @@ bool ConnectWithin(SOCKET s, const sockaddr_in& to, DWORD limitMs) {
 
 }  // namespace
 
-/// One ICMP echo through "ICMP.DLL": 1 when answered within one second.
+/// One ICMP echo through "ICMP.DLL" of the system folder: 1 when answered
+/// within one second.
 extern "C" int WINAPI LqSendICMP(const char* host) {
   LqContext* record = nullptr;
   const LqHandle handle = OpenOneShot(host, &record);
   if (!handle) return 0;
   int result = 0;
-  HMODULE icmp = LoadLibraryA("ICMP.DLL");
+  HMODULE icmp = LoadSystemLibrary(L"ICMP.DLL");
   if (icmp) {
     const hostent* entry = gethostbyname(record->host);
     auto create = reinterpret_cast<IcmpCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(icmp, "IcmpCreateFile")));

@@ -10,6 +10,7 @@
 
 #include "lq_context.h"
 #include "search_packets.h"
+#include "system_library_win.h"
 
 namespace {
 
@@ -56,6 +57,18 @@ Table* ReadTable(Reader reader) {
   return table;
 }
 
+// The same through iphlpapi.dll, bound from the system folder for the call:
+// it is not one of the system's known DLLs, and the program that loads this
+// library may run elevated from a folder others can write to.
+template <typename Table, typename Reader>
+Table* ReadHelperTable(const char* entry) {
+  HMODULE helper = LoadSystemLibrary(L"iphlpapi.dll");
+  Reader reader = SystemEntry<Reader>(helper, entry);
+  Table* table = reader != nullptr ? ReadTable<Table>(reader) : nullptr;
+  if (helper != nullptr) FreeLibrary(helper);
+  return table;
+}
+
 // One echo request to x.y.z.255 of every interface but the last row of the
 // table. The replies are never read: answering puts the printer in the ARP
 // table, which is all the search needs.
@@ -63,7 +76,7 @@ void SendBroadcasts(SOCKET raw) {
   // Wine (like Windows) refuses a send to a broadcast address without it.
   BOOL on = TRUE;
   setsockopt(raw, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
-  MIB_IPADDRTABLE* table = ReadTable<MIB_IPADDRTABLE>(GetIpAddrTable);
+  MIB_IPADDRTABLE* table = ReadHelperTable<MIB_IPADDRTABLE, decltype(&GetIpAddrTable)>("GetIpAddrTable");
   if (!table) return;
   for (DWORD i = 0; i + 1 < table->dwNumEntries; ++i) {
     sockaddr_in to = {};
@@ -132,7 +145,7 @@ bool ConfirmAddress(const char* ipText) {
 // Lists every ARP row that passes the maker filter and answers the unicast
 // echo, up to the caller's capacity.
 void WalkArpTable(const LqSearchRequest& request) {
-  MIB_IPNETTABLE* table = ReadTable<MIB_IPNETTABLE>(GetIpNetTable);
+  MIB_IPNETTABLE* table = ReadHelperTable<MIB_IPNETTABLE, decltype(&GetIpNetTable)>("GetIpNetTable");
   if (!table) return;
   uint32_t& count = *request.count;
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {

@@ -10,6 +10,7 @@
 #include "com_name_rule.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
+#include "message_filter_win.h"
 #include "net_binding.h"
 #include "program_frame.h"
 #include "program_state.h"
@@ -110,6 +111,7 @@ void OnInitDialog(HWND window) {
   g_frame.busy = 1;
   g_progress.state = kProgressNone;
   DragAcceptFiles(window, TRUE);
+  AllowDropMessages(window, SystemMessageFilter());
   SetTexts();
 
   SetDlgItemTextW(window, IDC_FILE_NAME, g_settings.fileName);

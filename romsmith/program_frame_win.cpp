@@ -17,6 +17,7 @@
 #include "settings_types.h"
 #include "spooler.h"
 #include "spooler_journal.h"
+#include "system_library_win.h"
 #include "usb_discovery.h"
 
 FrameState g_frame = {1, 1, nullptr, 0, nullptr, {}};
@@ -186,23 +187,45 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM virtualKey, LPARAM keyFlags) 
   return CallNextHookEx(g_frame.hook, code, virtualKey, keyFlags);
 }
 
+namespace {
+
+// The version library, bound from the system folder: it is not one of the
+// system's known DLLs, so an import would be looked for beside the program.
+struct VersionEntries {
+  decltype(&GetFileVersionInfoSizeW) infoSize;
+  decltype(&GetFileVersionInfoW) info;
+  decltype(&VerQueryValueW) query;
+};
+
+VersionEntries BindVersionLibrary() {
+  HMODULE module = LoadSystemLibrary(L"version.dll");
+  VersionEntries entries = {SystemEntry<decltype(&GetFileVersionInfoSizeW)>(module, "GetFileVersionInfoSizeW"),
+                            SystemEntry<decltype(&GetFileVersionInfoW)>(module, "GetFileVersionInfoW"),
+                            SystemEntry<decltype(&VerQueryValueW)>(module, "VerQueryValueW")};
+  return entries;
+}
+
+}  // namespace
+
 int32_t LoadVersionText(const wchar_t* exeName) {
+  const VersionEntries version = BindVersionLibrary();
+  if (version.infoSize == nullptr || version.info == nullptr || version.query == nullptr) return -8;
   wchar_t path[kPathChars + 64];
   _snwprintf(path, sizeof(path) / sizeof(path[0]), L"%ls\\%ls", g_settings.programFolder, exeName);
   path[sizeof(path) / sizeof(path[0]) - 1] = L'\0';
   DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+  DWORD size = version.infoSize(path, &ignored);
   if (size == 0) return -8;
   void* block = GlobalAlloc(GPTR, static_cast<SIZE_T>(size) * 2);
   if (block == nullptr) return -8;
-  if (GetFileVersionInfoW(path, 0, size, block)) {
+  if (version.info(path, 0, size, block)) {
     struct Translation {
       WORD language;
       WORD codePage;
     };
     Translation* translations = nullptr;
     UINT bytes = 0;
-    if (VerQueryValueW(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &bytes)) {
+    if (version.query(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &bytes)) {
       constexpr size_t kTextChars = sizeof(g_frame.versionText) / sizeof(g_frame.versionText[0]);
       for (UINT i = 0; i < bytes / sizeof(Translation); ++i) {
         static const wchar_t* const kKeys[] = {L"ProductVersion", L"FileVersion"};
@@ -213,7 +236,7 @@ int32_t LoadVersionText(const wchar_t* exeName) {
           query[63] = L'\0';
           wchar_t* value = nullptr;
           UINT chars = 0;
-          if (VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &chars) && value != nullptr) {
+          if (version.query(block, query, reinterpret_cast<void**>(&value), &chars) && value != nullptr) {
             _snwprintf(g_frame.versionText, kTextChars, L"Ver. %ls", value);
             g_frame.versionText[kTextChars - 1] = L'\0';
           }
@@ -224,7 +247,7 @@ int32_t LoadVersionText(const wchar_t* exeName) {
         query[63] = L'\0';
         wchar_t* value = nullptr;
         UINT chars = 0;
-        if (VerQueryValueW(block, query, reinterpret_cast<void**>(&value), &chars) &&
+        if (version.query(block, query, reinterpret_cast<void**>(&value), &chars) &&
             (translations[i].language == 0x0409 || translations[i].language == 0x0800)) {
           break;
         }

@@ -8,6 +8,7 @@
 #include "firmware_file.h"
 #include "main_window.h"
 #include "program_frame.h"
+#include "system_library_win.h"
 #include "program_state.h"
 #include "result_codes.h"
 #include "resource.h"
@@ -59,6 +60,7 @@ void AfterShutdown() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
+  RestrictDllSearch();  // first: the program may run elevated from a folder others can write to
   InstallTestSeams();
   g_mainWindow.searchResults =
       static_cast<LanPrinterRecord*>(GlobalAlloc(GPTR, sizeof(LanPrinterRecord) * kLanListRecords));

@@ -2,9 +2,9 @@
 // not exist under emulation, so GUI tests that start Romsmith.exe as its own
 // process need a way to hand it stand-ins for both.
 //
-// Only builds configured with the CMake option KIT_TEST_SEAMS (ON by default
-// for 64-bit builds, which run the tests; OFF for the 32-bit shipping build)
-// contain the mechanism: at start, before the spooler snapshot, the program
+// Only builds configured with the CMake option KIT_TEST_SEAMS (off unless
+// asked for; the test command asks for it in its x86_64 build) contain the
+// mechanism: at start, before the spooler snapshot, the program
 // reads the environment variable ROMSMITH_TEST_SEAMS. When it names a DLL,
 // the DLL is loaded and these exports are used when present:
 //   const SpoolerApi* KitTestSpoolerApi();            -> SetSpoolerApi

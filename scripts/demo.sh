@@ -10,26 +10,48 @@
 #   bash scripts/demo.sh                 the demo
 #   bash scripts/demo.sh --interactive   Romsmith on the simulated printers,
 #                                        for a person at a desktop (DISPLAY)
-# Output folder: build/demo (or KIT_DEMO_DIR).
+#   bash scripts/demo.sh --prepare-folder OUT
+#                                        only the program folder OUT/Romsmith
+#                                        of the interactive run, from a build
+#                                        made before, inside a Wine session
+#                                        (the test run checks it)
+# Output folder: build/demo (or KIT_DEMO_DIR); build: build/x86_64 (or
+# KIT_DEMO_BUILD).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/x86_64"
+build="${KIT_DEMO_BUILD:-$root/build/x86_64}"
+base="${KIT_SIM_BASE:-127.0.0.}"
+
+# The program folder as shipped (both programs and lanquay), with settings
+# for COM5 and the LAN list of three simulated printers, and the samples.
+prepare_folder() {
+  local mode=$1 folder=$2
+  wine "$build/tools/romsmith_operator.exe" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" \
+    "$build/lanquay/lanquay.dll" PowerOn COM English "${base}2" "${base}3" "${base}4"
+  cp "$build/tagsmith/Tagsmith.exe" "$folder/"
+  python3 "$root/tools/make_firmware.py" "$folder/sample.hex" 614400
+  if [ "$mode" = interactive ]; then
+    python3 "$root/tools/make_firmware.py" "$folder/sample.hx1" 614400 KM-510 "Ver 2.02 update"
+  fi
+}
+
+if [ "${1:-}" = "--prepare-folder" ]; then
+  mkdir -p "$2"
+  prepare_folder interactive "$2/Romsmith"
+  exit 0
+fi
 
 if [ "${1:-}" = "--in-session" ]; then
   mode=$2
   out=$3
   say() { echo "$@" >&3; }
-  base="${KIT_SIM_BASE:-127.0.0.}"
   trap '"$root/tools/sim_fixture.sh" stop "$out/sim"' EXIT
   "$root/tools/sim_fixture.sh" start "$out/sim"
   operator="$build/tools/romsmith_operator.exe"
   folder="$out/Romsmith"
   sample="$folder/sample.hex"
-  wine "$operator" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" \
-    PowerOn COM English "${base}2" "${base}3" "${base}4"
-  python3 "$root/tools/make_firmware.py" "$sample" 614400
+  prepare_folder "$mode" "$folder"
   if [ "$mode" = interactive ]; then
-    python3 "$root/tools/make_firmware.py" "$folder/sample.hx1" 614400 KM-510 "Ver 2.02 update"
     say "Romsmith is open on this desktop. Simulated printers: COM5 and the LAN list"
     say "(${base}2-4). Sample files: $folder/sample.hex (Rewrite All) and sample.hx1 (Update)."
     say "Close Romsmith (Exit) to end."
@@ -89,11 +111,11 @@ out="${KIT_DEMO_DIR:-$root/build/demo}"
 rm -rf "$out"
 mkdir -p "$out"
 log="$out/demo.log"
-echo "Installing what is missing and building Romsmith (log: $log)"
+echo "Installing what is missing and building Romsmith and Tagsmith (log: $log)"
 bash "$root/scripts/install-deps.sh" >>"$log" 2>&1
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
   -DKIT_WERROR=ON >>"$log" 2>&1
-cmake --build "$build" -j2 --target Romsmith lanquay romsmith_operator >>"$log" 2>&1 || {
+cmake --build "$build" -j2 --target Romsmith Tagsmith lanquay romsmith_operator >>"$log" 2>&1 || {
   echo "build failed; see $log" >&2
   exit 1
 }

@@ -27,7 +27,7 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKIT_WERROR=ON >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKIT_WERROR=ON -DKIT_TEST_SEAMS=ON >/dev/null
 cmake --build "$build" -j2 --target fault_matrix
 cells="$build/fault-matrix-cells.md"
 set +e

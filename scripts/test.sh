@@ -39,7 +39,7 @@ template_job=$!
 
 echo "== x86_64 build"
 cmake -S "$root" -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKIT_WERROR=ON >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKIT_WERROR=ON -DKIT_TEST_SEAMS=ON >/dev/null
 cmake --build "$build/x86_64" -j"$jobs"
 wait $template_job || { cat "$build/wine-template.log"; exit 1; }
 

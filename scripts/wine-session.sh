@@ -19,7 +19,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
 # Makes a new prefix in $WINEPREFIX and waits until its wineserver is gone.
 prepare_prefix() {
