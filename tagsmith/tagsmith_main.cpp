@@ -5,8 +5,10 @@
 #include "main_window.h"
 #include "program_frame.h"
 #include "tagsmith_texts.h"
+#include "test_seams.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
+  InstallTestSeams();
   ProgramFrameSpec setup = {};
   setup.kind = ProgramKind::Tagsmith;
   setup.mutexName = L"Tagsmith_Mutex";
