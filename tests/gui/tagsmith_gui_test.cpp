@@ -221,8 +221,8 @@ TEST(TagsmithGui, LanOperationsReachTheSavedPrinterOrRefuse) {
       {"an entry without an address before the selected", L"Port003", {0, 3, 2}, L" LAN4711"},
       {"a repeated address before the selected", L"Port003", {3, 3, 2}, L" LAN4711"},
       {"the selected entry repeats an earlier one: the same printer", L"Port003", {2, 3, 2}, L" LAN4711"},
-      {"the selected entry has no address", L"Port002", {3, 0, 4}, nullptr},
       {"an empty list", L"None", {}, nullptr},
+      {"the selected entry has no address", L"Port002", {3, 0, 4}, nullptr},
   };
   for (const SelectionCase& c : cases) {
     SCOPED_TRACE(c.name);
