@@ -65,6 +65,10 @@ struct Settings {
   int32_t lanCount;
   int32_t lanCountAtLoad;   // "Port%03d" keys the file holds: at load, then after each save
   int32_t selectedLan;
+  // 1 when the list holds the printer of the entry that "PortLAN" names;
+  // 0 when that entry was dropped at load (no address) or is missing, and
+  // selectedLan then only falls back to the first row.
+  int32_t savedLanListed;
 
   int32_t usbSearchMode;    // 0 any, 1 vendor id, 2 vendor and product id
   int32_t startNotice;      // 1 show message 13 once the main window is up

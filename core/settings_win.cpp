@@ -68,8 +68,9 @@ bool ReadKey(const wchar_t* section, const wchar_t* key, wchar_t* out) {
   return !(out[0] == L'\x01' && out[1] == L'\0');
 }
 
-void Write(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
-  WritePrivateProfileStringW(section, key, value, g_settings.settingsPath);
+// False when the profile write failed (another program holds the file).
+bool Write(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+  return WritePrivateProfileStringW(section, key, value, g_settings.settingsPath) != FALSE;
 }
 
 // A LAN record field as stored: the reader takes runs of commas as one
@@ -158,7 +159,6 @@ void TablesFromListing(const SettingsListing& listing) {
   const wchar_t* none = NoneWord(g_settings.languageIndex);
   g_settingsKeys.modelKeys.clear();
   g_settings.selectedModel = SelectedModelIndex(listing);
-  g_settings.selectedLan = SelectedLanIndex(listing);
   for (size_t k = 0; k < listing.modelRows.size(); ++k) {
     const SettingsRow& row = listing.rows[listing.modelRows[k]];
     g_settingsKeys.modelKeys.push_back(row.key);
@@ -258,6 +258,9 @@ void ReadModelTable(size_t modelEntries) {
 void ReadLanList(size_t lanEntries) {
   const wchar_t* none = NoneWord(g_settings.languageIndex);
   int32_t handled = 0;
+  // The selection names a key; the entries before it that are dropped below
+  // move every later one up, so its row is found while the keys are read.
+  int32_t selected = -1;
   wchar_t key[16];
   wchar_t text[kSettingTextChars];
   for (size_t n = 1; n <= lanEntries && g_settings.lanList != nullptr; ++n) {
@@ -270,18 +273,27 @@ void ReadLanList(size_t lanEntries) {
     // printer twice: an entry without an address reaches no printer, and a
     // second one would write the same printer again while it flashes.
     if (record.ipAddressW[0] == L'\0' || AsciiEqualNoCase(record.ipAddressW, none)) continue;
-    bool listed = false;
-    for (int32_t i = 0; i < handled && !listed; ++i) listed = wcscmp(g_settings.lanList[i].ipAddressW, record.ipAddressW) == 0;
-    if (listed) continue;
+    const bool named = AsciiEqualNoCase(key, g_settings.portLan);
+    int32_t listed = -1;
+    for (int32_t i = 0; i < handled && listed < 0; ++i) {
+      if (wcscmp(g_settings.lanList[i].ipAddressW, record.ipAddressW) == 0) listed = i;
+    }
+    // A selected second copy stands for the same printer: its first row.
+    if (listed >= 0) {
+      if (named) selected = listed;
+      continue;
+    }
     if (handled >= kLanListMaxUsed) {
       ShowResultMessage(nullptr, kMessageTooManyLan, nullptr);
       break;
     }
+    if (named) selected = handled;
     g_settings.lanList[handled++] = record;
   }
   g_settings.lanCount = handled;
   g_settings.lanCountAtLoad = static_cast<int32_t>(std::min<size_t>(lanEntries, kLanListMaxUsed));
-  if (g_settings.selectedLan >= handled) g_settings.selectedLan = 0;
+  g_settings.savedLanListed = selected >= 0 ? 1 : 0;
+  g_settings.selectedLan = selected >= 0 ? selected : 0;
 }
 
 }  // namespace
@@ -377,31 +389,23 @@ void SaveSettings() {
   const wchar_t* none = NoneWord(g_settings.languageIndex);
   wchar_t text[kSettingTextChars];
 
-  Write(L"File", L"Type", kMethods[g_settings.writingMethod == 1 ? 1 : 0]);
+  bool saved = Write(L"File", L"Type", kMethods[g_settings.writingMethod == 1 ? 1 : 0]);
   CurrentText(IDC_FILE_NAME, g_settings.fileName, text);
-  Write(L"Send", L"Filename", text);
+  saved &= Write(L"Send", L"Filename", text);
   int kind = g_settings.portKind;
-  Write(L"Port", L"Connected", kind >= 0 && kind < 4 ? kKinds[kind] : g_settings.portConnected);
+  saved &= Write(L"Port", L"Connected", kind >= 0 && kind < 4 ? kKinds[kind] : g_settings.portConnected);
   CurrentText(IDC_USB_PORT, g_settings.portUsb, text);
-  Write(L"Port", L"PortUSB", text);
+  saved &= Write(L"Port", L"PortUSB", text);
   CurrentText(IDC_COM_PORT, g_settings.portCom, text);
-  Write(L"Port", L"PortCOM", text);
+  saved &= Write(L"Port", L"PortCOM", text);
   CurrentText(IDC_LPT_PORT, g_settings.portLpt, text);
-  Write(L"Port", L"PortLPT", text);
-
-  if (g_settings.lanCount > 0) {
-    _snwprintf(text, kSettingTextChars, L"Port%03d", static_cast<int>(g_settings.selectedLan + 1));
-    text[kSettingTextChars - 1] = L'\0';
-    Write(L"Port", L"PortLAN", text);
-  } else {
-    Write(L"Port", L"PortLAN", none);
-  }
+  saved &= Write(L"Port", L"PortLPT", text);
 
   size_t model = static_cast<size_t>(g_settings.selectedModel);
-  Write(L"Printer", L"Connected",
-        g_settings.selectedModel >= 0 && model < g_settingsKeys.modelKeys.size()
-            ? g_settingsKeys.modelKeys[model].c_str()
-            : g_settings.printerConnected);
+  saved &= Write(L"Printer", L"Connected",
+                 g_settings.selectedModel >= 0 && model < g_settingsKeys.modelKeys.size()
+                     ? g_settingsKeys.modelKeys[model].c_str()
+                     : g_settings.printerConnected);
 
   wchar_t key[16];
   int32_t count = g_settings.lanList != nullptr ? g_settings.lanCount : 0;
@@ -415,16 +419,33 @@ void SaveSettings() {
     _snwprintf(text, kSettingTextChars, L"%ld,%ls,%ls,%ls", static_cast<long>(r.librarySlot), modelText.c_str(),
                address.c_str(), r.macAddressW);
     text[kSettingTextChars - 1] = L'\0';
-    Write(L"IPAddress", key, text);
+    saved &= Write(L"IPAddress", key, text);
   }
   for (int32_t n = count + 1; n <= g_settings.lanCountAtLoad; ++n) {
     _snwprintf(key, 16, L"Port%03d", static_cast<int>(n));
     key[15] = L'\0';
-    Write(L"IPAddress", key, nullptr);
+    saved &= Write(L"IPAddress", key, nullptr);
   }
-  // The file now holds keys 1 to count: a later save after more deletions
-  // must remove those too, not only the keys there were at load.
-  g_settings.lanCountAtLoad = count;
+
+  // The selection after the entries: a save that stops part way must not
+  // leave it naming a key of the new list while the file holds the old one.
+  if (g_settings.lanCount > 0) {
+    _snwprintf(text, kSettingTextChars, L"Port%03d", static_cast<int>(g_settings.selectedLan + 1));
+    text[kSettingTextChars - 1] = L'\0';
+    saved &= Write(L"Port", L"PortLAN", text);
+  } else {
+    saved &= Write(L"Port", L"PortLAN", none);
+  }
+
+  // After a whole save the file holds keys 1 to count, and a later save after
+  // more deletions must remove those too. A save that failed may have left
+  // any key up to the larger count, so that one is kept for the next save.
+  if (saved) {
+    g_settings.lanCountAtLoad = count;
+  } else {
+    if (count > g_settings.lanCountAtLoad) g_settings.lanCountAtLoad = count;
+    WriteDebugLog("SaveSettings Err(WritePrivateProfileStringW)");
+  }
   WriteDebugLog("SaveSettings End");
   WriteDebugLog(kLogLeave);
 }

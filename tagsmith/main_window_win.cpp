@@ -18,7 +18,12 @@ TagsmithWindowState g_tagsmithWindow = {};
 namespace {
 
 // Catalogue messages of the two operations.
-enum OperationMessage : int32_t { kMessageConfirmRead = 11, kMessageConfirmWrite = 12, kMessageWriteDone = 14 };
+enum OperationMessage : int32_t {
+  kMessageNoPrinters = 2,
+  kMessageConfirmRead = 11,
+  kMessageConfirmWrite = 12,
+  kMessageWriteDone = 14
+};
 constexpr int kSerialInputLimit = 10;
 // The box holds 10 characters when typed, but a program can put more into it
 // with WM_SETTEXT. Reading up to one character more than the serial
@@ -66,8 +71,14 @@ void FinishOperation(HWND window, HWND focus) {
 }
 
 // Asks the operation's confirmation; on OK the window turns busy. On
-// anything else the focus goes back where the command found it.
+// anything else, or when there is no LAN printer to ask about, the focus goes
+// back where the command found it.
 bool ConfirmAndBegin(HWND window, int32_t confirmation, HWND focus) {
+  if (SelectedPrinterMissing()) {
+    ShowResultMessage(window, kMessageNoPrinters, nullptr);
+    SetDlgFocus(window, focus);
+    return false;
+  }
   if (ShowResultMessage(window, confirmation, nullptr) != IDOK) {
     SetDlgFocus(window, focus);
     return false;

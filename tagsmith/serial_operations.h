@@ -28,10 +28,17 @@ void FillConnection(int purpose, PrinterConnection* connection);
 // when its library is loaded, otherwise the other one.
 int32_t LanSlotFor(int32_t namedSlot);
 
+// True on LAN when there is no printer to talk to: the list is empty, or the
+// entry saved as selected was dropped at load. Tagsmith shows no port, so it
+// must not fall back to another printer of the list, nor to an empty
+// address (which reaches this computer).
+bool SelectedPrinterMissing();
+
 // Reads the printer's serial number into SerialNumberText. 0 or a result code.
 int32_t ReadPrinterSerial();
 
 // Writes `serialText`, waits, reads it back and compares without regard to
 // case. 0, PRT_ERR_VERIFY when the printer reports another number, or the
-// result code of the step that failed.
+// result code of the step that failed. Both operations return the give-back's
+// code when the exchange went well but a printer could not be put back.
 int32_t WritePrinterSerial(const wchar_t* serialText);

@@ -47,7 +47,7 @@ void FillCom(PrinterConnection* connection) {
 
 void FillLan(PrinterConnection* connection) {
   int32_t index = g_settings.selectedLan;
-  if (g_settings.lanList == nullptr || index < 0 || index >= kLanListMaxUsed) {
+  if (g_settings.lanList == nullptr || index < 0 || index >= g_settings.lanCount) {
     SetPortName(connection, L"");
     return;
   }
@@ -57,7 +57,9 @@ void FillLan(PrinterConnection* connection) {
 }
 
 // One exchange bracketed by the spooler switch: the port is taken from the
-// spooler's printers first and always given back.
+// spooler's printers first and always given back. A give-back that failed
+// leaves a printer on "FILE:", where the jobs printed meanwhile go to a
+// file: after an exchange that went well, that is the result to show.
 template <typename Exchange>
 int32_t WithPortTakenOver(Exchange exchange) {
   PrinterConnection connection = {};
@@ -68,8 +70,8 @@ int32_t WithPortTakenOver(Exchange exchange) {
     FillConnection(kPurposeSend, &connection);
     result = exchange(&connection);
   }
-  PortReplace(REPLACE_OFF, nullptr);
-  return result;
+  int32_t restored = PortReplace(REPLACE_OFF, nullptr);
+  return result != 0 ? result : restored;
 }
 
 int32_t ReadSerialOn(PrinterConnection* connection) {
@@ -121,6 +123,11 @@ void FillConnection(int purpose, PrinterConnection* connection) {
       FillLan(connection);
       break;
   }
+}
+
+bool SelectedPrinterMissing() {
+  if (g_settings.portKind != PORT_LAN) return false;
+  return g_settings.lanList == nullptr || g_settings.lanCount <= 0 || g_settings.savedLanListed == 0;
 }
 
 int32_t ReadPrinterSerial() { return WithPortTakenOver(ReadSerialOn); }

@@ -6,9 +6,11 @@
 #include "program_frame.h"
 #include "system_library_win.h"
 #include "tagsmith_texts.h"
+#include "test_seams.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
   RestrictDllSearch();  // first: the program may run elevated from a folder others can write to
+  InstallTestSeams();
   ProgramFrameSpec setup = {};
   setup.kind = ProgramKind::Tagsmith;
   setup.mutexName = L"Tagsmith_Mutex";

@@ -1,5 +1,5 @@
-// A print spooler for Romsmith under test, loaded through its test seam
-// (ROMSMITH_TEST_SEAMS). Wine's spooler has no printers on our ports, so
+// A print spooler for Romsmith and Tagsmith under test, loaded through their
+// test seam (ROMSMITH_TEST_SEAMS). Wine's spooler has no printers on our ports, so
 // without it no flow would switch a printer to "FILE:" and back.
 //   KIT_FAKE_SPOOLER        "name=port;name=port;..." the printers at start
 //   KIT_FAKE_SPOOLER_STATE  file rewritten after every change: a line
@@ -7,6 +7,8 @@
 //                           per printer, so the test sees what was left.
 //   KIT_FAKE_SPOOLER_STUCK  a printer that can be moved to "FILE:" but not
 //                           back (its SetPrinter fails for any other port).
+//   KIT_FAKE_SPOOLER_LOCKED a printer that cannot be opened while it is on
+//                           "FILE:": every give-back of it fails.
 // The USB list keeps the system's discovery (no USB printers under Wine).
 #include <windows.h>
 #include <winspool.h>
@@ -100,6 +102,7 @@ BOOL EnumFake(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* return
 BOOL OpenFake(const wchar_t* name, HANDLE* printer) {
   for (size_t i = 0; i < g_printers.size(); ++i) {
     if (g_printers[i].name == name) {
+      if (g_printers[i].port == L"FILE:" && name == Environment(L"KIT_FAKE_SPOOLER_LOCKED")) break;
       g_open[i] = true;
       *printer = reinterpret_cast<HANDLE>(static_cast<intptr_t>(i + 1));
       return TRUE;

@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/message_catalog.h"
+#include "core/spooler_journal.h"
 #include "tagsmith/resource.h"
 #include "tests/win/sim_client.h"
 #include "tools/gui_driver.h"
@@ -28,19 +30,26 @@ std::vector<IniKey> ComSettings() {
   return {{L"Language", L"Country", L"English"}, {L"Port", L"Connected", L"COM"}, {L"Port", L"PortCOM", kSimComName}};
 }
 
+// A LAN list entry for simulator printer `printer` (0: no address).
+std::wstring LanRecord(int slot, int printer) {
+  return std::to_wstring(slot) + L",KM-510," + (printer == 0 ? L"None" : Wide(SimHost(printer))) +
+         L",00:11:22:33:44:5" + std::to_wstring(printer);
+}
+
+// Port kind LAN with the selection `portLan` and one entry per printer,
+// keys Port001 upwards.
+std::vector<IniKey> LanList(const wchar_t* portLan, const std::vector<int>& printers, int slot = 1) {
+  std::vector<IniKey> keys = {
+      {L"Language", L"Country", L"English"}, {L"Port", L"Connected", L"LAN"}, {L"Port", L"PortLAN", portLan}};
+  for (size_t i = 0; i < printers.size(); ++i) {
+    keys.push_back({L"IPAddress", L"Port00" + std::to_wstring(i + 1), LanRecord(slot, printers[i])});
+  }
+  return keys;
+}
+
 // The LAN printer list holds two printers found through `slot`; the second
 // one, printer 2 of the simulator, is selected.
-std::vector<IniKey> LanSettings(int slot) {
-  auto record = [slot](int printer) {
-    return std::to_wstring(slot) + L",KM-510," + Wide(SimHost(printer)) + L",00:11:22:33:44:5" +
-           std::to_wstring(printer);
-  };
-  return {{L"Language", L"Country", L"English"},
-          {L"Port", L"Connected", L"LAN"},
-          {L"Port", L"PortLAN", L"Port002"},
-          {L"IPAddress", L"Port001", record(3)},
-          {L"IPAddress", L"Port002", record(2)}};
-}
+std::vector<IniKey> LanSettings(int slot) { return LanList(L"Port002", {3, 2}, slot); }
 
 std::string FileBytes(const std::wstring& path) {
   std::string bytes;
@@ -60,8 +69,20 @@ struct TagsmithRun {
     return folder.Copy(TAGSMITH_EXE) && (!lanquay || folder.Copy(LANQUAY_DLL)) &&
            (!sxStub || folder.Copy(SXSTUB_DLL, L"SxJcp32.dll")) && folder.WriteSettings(settings);
   }
+  // The fake spooler through the test seam, with printer "Receipt COM" on
+  // the COM printer's port; `stuck` cannot be put back once on "FILE:".
+  bool FakeSpooler(const std::wstring& stuck) {
+    spooler = {{L"ROMSMITH_TEST_SEAMS", folder / L"fake_spooler.dll"},
+               {L"KIT_FAKE_SPOOLER", L"Receipt COM=" + std::wstring(kSimComName) + L":;Office=LPT3:"},
+               {L"KIT_FAKE_SPOOLER_STATE", folder / L"spooler.txt"},
+               {L"KIT_FAKE_SPOOLER_LOCKED", stuck}};
+    return folder.Copy(FAKE_SPOOLER_DLL, L"fake_spooler.dll");
+  }
   bool Start(const std::wstring& arguments = L"") {
-    if (!program.Start(folder / L"Tagsmith.exe", arguments)) return false;
+    for (const auto& v : spooler) SetEnvironmentVariableW(v.first.c_str(), v.second.c_str());
+    bool started = program.Start(folder / L"Tagsmith.exe", arguments);
+    for (const auto& v : spooler) SetEnvironmentVariableW(v.first.c_str(), nullptr);
+    if (!started) return false;
     window = gui::WaitTopWindow(program.pid(), L"Tagsmith", L"Tagsmith");
     return window != nullptr;
   }
@@ -77,6 +98,7 @@ struct TagsmithRun {
   gui::ProgramFolder folder;
   gui::Program program;
   HWND window = nullptr;
+  std::vector<std::pair<std::wstring, std::wstring>> spooler;
 };
 
 TEST(TagsmithGui, SerialBoxTakesTenCharactersAndGatesStartWriting) {
@@ -181,6 +203,69 @@ TEST(TagsmithGui, LanPrinterIsReachedThroughItsSlotsLibrary) {
     bool stubOpened = GetFileAttributesW(portLog.c_str()) != INVALID_FILE_ATTRIBUTES;
     EXPECT_EQ(stubOpened, c.throughStub);
   }
+}
+
+// Tagsmith shows no port: it must reach the printer saved under "PortLAN"
+// whatever entries before it the loader dropped, and refuse (message 2, no
+// confirmation) rather than fall back to another printer or to an empty
+// address, which is this computer.
+struct SelectionCase {
+  const char* name;
+  const wchar_t* portLan;
+  std::vector<int> printers;  // simulator printer per key, 0 for no address
+  const wchar_t* shown;       // the serial label, or null for message 2
+};
+
+TEST(TagsmithGui, LanOperationsReachTheSavedPrinterOrRefuse) {
+  const SelectionCase cases[] = {
+      {"an entry without an address before the selected", L"Port003", {0, 3, 2}, L" LAN4711"},
+      {"a repeated address before the selected", L"Port003", {3, 3, 2}, L" LAN4711"},
+      {"the selected entry repeats an earlier one: the same printer", L"Port003", {2, 3, 2}, L" LAN4711"},
+      {"an empty list", L"None", {}, nullptr},
+      {"the selected entry has no address", L"Port002", {3, 0, 4}, nullptr},
+  };
+  for (const SelectionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int printer : {2, 3, 4}) ASSERT_EQ(SimCommand(SimHost(printer) + " reset"), "OK");
+    ASSERT_EQ(SimCommand(SimHost(2) + " set serial LAN4711"), "OK");
+    TagsmithRun run(L"tagsmith-lan-selection");
+    ASSERT_TRUE(run.Prepare(LanList(c.portLan, c.printers))) << LastError();
+    ASSERT_TRUE(run.Start()) << LastError();
+    if (c.shown != nullptr) {
+      ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, L"")) << LastError();
+      EXPECT_TRUE(gui::WaitControlText(run.window, IDC_SERIAL_READ, c.shown))
+          << gui::Narrow(gui::ControlText(run.window, IDC_SERIAL_READ));
+      continue;
+    }
+    ASSERT_TRUE(run.Idle() && gui::Click(run.window, IDC_GET_SERIAL)) << LastError();
+    EXPECT_TRUE(gui::Answer(run.program.pid(), Message(2), IDOK)) << LastError();
+    EXPECT_TRUE(run.Idle());
+    for (int printer : {3, 4}) EXPECT_EQ(SimCommand(SimHost(printer) + " count"), "OK 0") << printer;
+  }
+}
+
+// A printer that cannot be put back stays on "FILE:" and the jobs printed
+// meanwhile go to a file: the operator is told, as by Romsmith, instead of
+// being shown a number read or a write that succeeded.
+TEST(TagsmithGui, AFailedGiveBackIsShownInsteadOfTheResult) {
+  ASSERT_EQ(SimCommand("com reset"), "OK");
+  TagsmithRun run(L"tagsmith-give-back");
+  ASSERT_TRUE(run.Prepare(ComSettings()) && run.FakeSpooler(L"Receipt COM")) << LastError();
+  ASSERT_TRUE(run.Start()) << LastError();
+  ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, Message(19))) << LastError();
+  EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L"");
+  ASSERT_TRUE(gui::SetText(run.program.pid(), run.window, IDC_SERIAL_INPUT, L"000321")) << LastError();
+  EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(19))) << LastError();
+  EXPECT_EQ(SimCommand("com serial"), "OK 000321") << "the write itself went through";
+  EXPECT_NE(FileBytes(run.folder / L"spooler.txt").find("Receipt COM\tFILE:"), std::string::npos);
+  // The journal keeps the printer for the next start's repair; this test's
+  // fake printer must not reach the next one.
+  const std::wstring journal = SpoolerJournalPath();
+  EXPECT_NE(FileBytes(journal).find("Receipt COM"), std::string::npos);
+  PostMessageW(run.window, WM_COMMAND, IDC_EXIT, 0);
+  DWORD exitCode = 1;
+  EXPECT_TRUE(run.program.WaitExit(&exitCode));
+  DeleteFileW(journal.c_str());
 }
 
 TEST(TagsmithGui, SecondStartShowsTheFirstWithoutAMessage) {

@@ -425,6 +425,58 @@ TEST_F(SettingsTest, HandEditedLanListLoadsWithinTheList) {
   for (const wchar_t* key : {L"Port004", L"Port005", L"Port006"}) EXPECT_EQ(Ini(L"IPAddress", key), L"<absent>");
 }
 
+// "PortLAN" names a key: the selection follows that entry past the entries
+// before it that the loader drops. When the entry itself is dropped the
+// selection falls back to the first row and says the saved printer is not
+// listed; a repeated address stands for the printer already listed.
+TEST_F(SettingsTest, TheLanSelectionFollowsItsKeyPastDroppedEntries) {
+  struct Case {
+    const wchar_t* portLan;
+    const wchar_t* entries;  // Port001 upwards, one address per character: '-' none
+    int selected;
+    int listed;
+  } cases[] = {
+      {L"Port003", L"-ab", 1, 1},  {L"Port003", L"aab", 1, 1}, {L"port004", L"a-ab", 1, 1},
+      {L"Port002", L"a-b", 0, 0},  {L"Port003", L"aba", 0, 1}, {L"Port009", L"ab", 0, 0},
+      {L"None", L"-a", 0, 0},
+  };
+  for (const Case& c : cases) {
+    std::wstring text = L"[Port]\nPortLAN=" + std::wstring(c.portLan) + L"\n[IPAddress]\n";
+    for (size_t i = 0; c.entries[i] != L'\0'; ++i) {
+      wchar_t line[64];
+      swprintf(line, 64, L"Port%03d=1,KM-510,%ls,\n", static_cast<int>(i + 1),
+               c.entries[i] == L'-' ? L"None" : c.entries[i] == L'a' ? L"127.0.0.2" : L"127.0.0.3");
+      text += line;
+    }
+    SCOPED_TRACE(testing::PrintToString(text));
+    WriteUtf16(ini_, text);
+    Load();
+    EXPECT_EQ(g_settings.selectedLan, c.selected);
+    EXPECT_EQ(g_settings.savedLanListed, c.listed);
+  }
+}
+
+// A save while another program holds the file writes nothing: the keys of
+// the printers deleted meanwhile must still go at the next save that works,
+// or they come back at the next start.
+TEST_F(SettingsTest, AFailedSaveKeepsTheDeletedKeysForTheNextSave) {
+  WriteUtf16(ini_, L"[Port]\nPortLAN=Port003\n[IPAddress]\nPort001=1,KM-510,127.0.0.2,\n"
+                   L"Port002=1,KM-510,127.0.0.3,\nPort003=1,KM-510,127.0.0.4,\n");
+  Load();
+  ASSERT_EQ(g_settings.lanCount, 3);
+  g_settings.lanCount = 1;
+  g_settings.selectedLan = 0;
+  HANDLE holder = CreateFileW(ini_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  SaveSettings();
+  CloseHandle(holder);
+  EXPECT_EQ(Ini(L"IPAddress", L"Port003"), L"1,KM-510,127.0.0.4,") << "the held file was written";
+  SaveSettings();
+  for (const wchar_t* key : {L"Port002", L"Port003"}) EXPECT_EQ(Ini(L"IPAddress", key), L"<absent>");
+  EXPECT_EQ(Ini(L"Port", L"PortLAN"), L"Port001");
+}
+
 }  // namespace
 
 // Another program holds the file with write access (the other program saving,
