@@ -29,6 +29,7 @@ struct RomsmithSetup {
   bool startNotice = false;                // leave the start-up notice on
   std::vector<gui::IniKey> extra;
   std::wstring morePrinters;               // ";name=port..." added to the fake spooler's printers
+  int usbPrinters = 0;                     // plugged USB printers the fake discovery reports (any model)
 };
 
 class RomsmithSession {

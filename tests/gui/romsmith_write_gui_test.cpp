@@ -26,6 +26,7 @@ struct WriteFlow {
   std::vector<int> written;         // printers that must hold the file (0: COM)
   std::vector<int> untouched;       // printers that must receive nothing
   bool fails;                       // message 19 above the progress dialog
+  bool meddles;                     // file-name, kind and mode commands arrive during the write
 };
 void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -61,6 +62,15 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   ASSERT_NE(progress, nullptr) << "no progress dialog";
   EXPECT_EQ(GetWindow(progress, GW_OWNER), s.main);
   EXPECT_FALSE(IsWindowEnabled(s.main)) << "the main window stays usable while writing";
+  if (flow.meddles) {
+    // Posted as Wine would hand the disabled window's controls a click; a
+    // running write must not re-read its file, nor change kind or mode.
+    HWND edit = GetDlgItem(s.main, IDC_FILE_NAME);
+    PostMessageW(s.main, WM_COMMAND, MAKEWPARAM(IDC_FILE_NAME, EN_CHANGE), reinterpret_cast<LPARAM>(edit));
+    for (int radio : {IDC_KIND_LPT, IDC_MODE_UPDATE}) {
+      PostMessageW(s.main, WM_COMMAND, MAKEWPARAM(radio, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(s.main, radio)));
+    }
+  }
 
   if (flow.fails) {
     gui::MessageBoxSeen box;
@@ -84,6 +94,11 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_EQ(SimCommand(SimHost(printer) + " count"), "OK 0") << SimHost(printer) << " was written to";
     EXPECT_EQ(SimCommand(SimHost(printer) + " connections"), "OK 0") << SimHost(printer) << " was reached";
   }
+  if (flow.meddles) {
+    EXPECT_TRUE(gui::ControlVisible(s.main, IDC_COM_PORT) && !gui::ControlVisible(s.main, IDC_LPT_PORT))
+        << "the port kind changed during the write";
+    EXPECT_EQ(gui::ControlText(s.main, IDC_FILE_NAME), s.FirmwarePath()) << "the write mode changed during the write";
+  }
   int switches = 0;
   std::string why;
   EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
@@ -106,10 +121,12 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
 INSTANTIATE_TEST_SUITE_P(
     Flows, RomsmithWrite,
     ::testing::Values(
-        WriteFlow{"ComRewriteAll", kEnglish, false, L"COM", {}, {}, {0}, {}, false},
-        WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false},
-        WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true},
-        WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true}),
+        WriteFlow{"ComRewriteAll", kEnglish, false, L"COM", {}, {}, {0}, {}, false, false},
+        WriteFlow{"ComCommandsDuringWrite", kEnglish, false, L"COM", {}, {}, {0}, {}, false, true},
+        WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false, false},
+        WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true, false},
+        WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true,
+                  false}),
     FlowName());
 
 // Get Version shows the parsed version; Reset Printer resets every listed printer.
