@@ -134,6 +134,11 @@ TEST(TagsmithWithRomsmith, StartsOnTheChosenPortAndHandsBackOnExit) {
   EXPECT_TRUE(s.program.WaitExit(&exitCode)) << LastError();
   EXPECT_TRUE(gui::WaitUntil([] { return TagsmithWindow() == nullptr; })) << "Tagsmith outlived Romsmith";
   EXPECT_EQ(tagsmithFolder.Commands(), 0) << "Romsmith's Exit command went to the folder window";
+  if (HWND left = TagsmithWindow()) {  // a Tagsmith left running would hold the test run open
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, ProcessOf(left));
+    if (process != nullptr) TerminateProcess(process, 1);
+    if (process != nullptr) CloseHandle(process);
+  }
 }
 
 }  // namespace
