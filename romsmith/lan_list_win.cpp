@@ -181,6 +181,8 @@ void OnAdd() {
     return;
   }
 
+  // An Exit that arrives during the search waits for its result.
+  g_mainWindow.operationRunning = 1;
   BeginBusy(window);
   PumpMessages();
   int32_t found = 0;
@@ -203,6 +205,7 @@ void OnAdd() {
     ShowResultMessage(window, result, L"");
     FocusControl(address);
   }
+  FinishOperation();
 }
 
 // Found printers in their order: a listed address has its record replaced
@@ -228,6 +231,8 @@ void MergeFound(int32_t found) {
 void OnSearch() {
   HWND window = g_program.mainWindow;
   HWND focus = GetFocus();
+  // An Exit that arrives during the search waits for its result.
+  g_mainWindow.operationRunning = 1;
   g_mainWindow.lanNotifications = 0;
   HWND dialog = OpenProgressDialog(kProgressMessageOnly);
   if (dialog != nullptr) SetDlgItemTextW(dialog, IDC_PROGRESS_MESSAGE, kSearchingText.In(Language()));
@@ -244,6 +249,7 @@ void OnSearch() {
   }
   RestoreControlFocus(focus);
   g_mainWindow.lanNotifications = 1;
+  FinishOperation();
 }
 
 void OnDelete() {

@@ -43,8 +43,19 @@ const int kSerialGroup[] = {IDC_BAUD_LABEL, IDC_BAUD_LIST, IDC_FORMAT_LABEL,
 const int kLanGroup[] = {IDC_IP_LABEL, IDC_IP_ADDRESS, IDC_LAN_ADD, IDC_LAN_SEARCH,
                          IDC_LAN_LIST_LABEL, IDC_LAN_LIST, IDC_LAN_NOTE, IDC_LAN_DELETE};
 
+// Set while RefreshUsbPorts rebuilds the list: the rebuild pumps messages
+// while the list is empty.
+bool g_usbListRebuilding = false;
+
 int Language() { return g_settings.languageIndex == 0 ? 0 : 1; }
 bool UpdateMode() { return g_settings.writingMethod == 1; }
+
+// An operation runs, its progress dialog is open or the USB list is being
+// rebuilt: a command that started or changed work now would run nested in
+// it, on its port, its firmware block or its list.
+bool WindowBusy() {
+  return g_mainWindow.operationRunning || g_progress.state != kProgressNone || g_usbListRebuilding;
+}
 
 template <size_t N>
 void ShowGroup(const int (&ids)[N], bool shown) {
@@ -223,9 +234,11 @@ void OnFileNameChanged() {
   wchar_t path[kFileBoxChars];
   GetDlgItemTextW(g_program.mainWindow, IDC_FILE_NAME, path, kFileBoxChars);
   wchar_t expected[kExtensionChars];
-  int32_t result = PrepareFirmware(path, expected, &FirmwareData);
-  if (FirmwareData.data != nullptr) GlobalFree(FirmwareData.data);
-  FirmwareData = {0, nullptr};
+  // The check reads the file into a block of its own: FirmwareData belongs
+  // to Start writing, whose send loop may still be sending from it.
+  CommandBuffer checked = {0, nullptr};
+  int32_t result = PrepareFirmware(path, expected, &checked);
+  if (checked.data != nullptr) GlobalFree(checked.data);
   switch (result) {
     case 0: case -2: case -3: case -4: case -5: case -6: case -9:
       return;
@@ -304,6 +317,11 @@ void OnBrowse() {
 }
 
 void OnDropFiles(HDROP drop) {
+  if (WindowBusy()) {
+    // The file of a running write stays in the box; the drop is let go.
+    DragFinish(drop);
+    return;
+  }
   wchar_t path[kFileBoxChars] = {};
   if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) > 0) DragQueryFileW(drop, 0, path, kFileBoxChars);
   SetDlgItemTextW(g_program.mainWindow, IDC_FILE_NAME, path);
@@ -328,7 +346,8 @@ void OnStartTagsmith() {
 void OnExit() {
   if (g_mainWindow.operationRunning) {
     // Ending now would leave the printer's spooler entries on "FILE:" and
-    // its port open inside the running exchange: finish it first.
+    // its port open inside the running exchange, or save the LAN list before
+    // a running search has added what it found: finish it first.
     g_mainWindow.exitRequested = 1;
     return;
   }
@@ -356,8 +375,30 @@ bool StartsWork(int id) {
   }
 }
 
+// Commands that change what a running operation works with: the write
+// mode, the port kind and the file name. They arrive as the buttons do.
+bool ChangesWorkInUse(int id) {
+  switch (id) {
+    case IDC_MODE_REWRITE_ALL: case IDC_MODE_UPDATE: case IDC_KIND_USB: case IDC_KIND_COM: case IDC_KIND_LPT:
+    case IDC_KIND_LAN: case IDC_FILE_NAME:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void OnCommand(HWND window, int id, int code) {
-  if (StartsWork(id) && (g_mainWindow.operationRunning || g_progress.state != kProgressNone)) return;
+  if ((StartsWork(id) || ChangesWorkInUse(id)) && WindowBusy()) {
+    // An ignored radio click has moved the check mark by itself: put it
+    // back on what is in use.
+    if (code == BN_CLICKED && (id == IDC_MODE_REWRITE_ALL || id == IDC_MODE_UPDATE)) {
+      CheckDlgButton(window, IDC_MODE_UPDATE, UpdateMode() ? BST_CHECKED : BST_UNCHECKED);
+      CheckDlgButton(window, IDC_MODE_REWRITE_ALL, UpdateMode() ? BST_UNCHECKED : BST_CHECKED);
+    } else if (code == BN_CLICKED && id >= IDC_KIND_USB && id <= IDC_KIND_LAN) {
+      CheckKindRadio(g_settings.portKind);
+    }
+    return;
+  }
   switch (id) {
     case IDC_MODE_REWRITE_ALL:
     case IDC_MODE_UPDATE:
@@ -447,6 +488,8 @@ int32_t UpdateButtons() {
 }
 
 void RefreshUsbPorts() {
+  bool nested = g_usbListRebuilding;
+  g_usbListRebuilding = true;
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   HWND box = MainControl(IDC_USB_PORT);
   SendMessageW(box, CB_RESETCONTENT, 0, 0);
@@ -458,6 +501,7 @@ void RefreshUsbPorts() {
   SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(g_usbList.selectedIndex), 0);
   g_mainWindow.usbAllowed = AsciiEqualNoCase(CurrentModel().usbIdText, L"Disable") ? 0 : 1;
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  g_usbListRebuilding = nested;
 }
 
 const wchar_t* FillConnection(int purpose, PrinterConnection* connection) {

@@ -49,9 +49,11 @@ extern FrameState g_frame;
 // hook, loop, shutdown. Returns the process exit code.
 int RunProgram(const ProgramFrameSpec& setup, HINSTANCE instance, const wchar_t* commandLine, int showCommand);
 
-// Brings the top-level window titled `title` (or the box or dialog it has
-// open) to the front, restored from minimised. Returns that top-level window,
-// or null when none exists. Used by the one-instance rule and the hand-over
+// Brings the main window titled `title` (or the box or dialog it has open)
+// to the front, restored from minimised. Each program's main window class
+// has the program's title as its name (CreateMainDialog and the dialog
+// template), so only a main window is found. Returns that window, or null
+// when none exists. Used by the one-instance rule and the hand-over
 // between the two programs at exit.
 HWND BringWindowForward(const wchar_t* title);
 

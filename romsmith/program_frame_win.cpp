@@ -146,7 +146,9 @@ int RunProgram(const ProgramFrameSpec& setup, HINSTANCE instance, const wchar_t*
 }
 
 HWND BringWindowForward(const wchar_t* title) {
-  HWND window = FindWindowW(nullptr, title);
+  // By class as well: a message box of either program, or an Explorer window
+  // showing a folder of that name, carries the same title and may come first.
+  HWND window = FindWindowW(title, title);
   if (window == nullptr) return nullptr;
   HWND popup = GetLastActivePopup(window);
   if (popup == nullptr) popup = window;

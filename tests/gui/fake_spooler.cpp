@@ -9,15 +9,20 @@
 //                           back (its SetPrinter fails for any other port).
 //   KIT_FAKE_SPOOLER_LOCKED a printer that cannot be opened while it is on
 //                           "FILE:": every give-back of it fails.
-// The USB list keeps the system's discovery (no USB printers under Wine).
+// USB printers (none exist under Wine) only when asked for:
+//   KIT_FAKE_USB            the number of plugged printers; each interface
+//                           read pumps the program's messages after a short
+//                           pause, as a slow device set would.
 #include <windows.h>
 #include <winspool.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/spooler.h"
+#include "core/usb_discovery.h"
 
 namespace {
 
@@ -150,7 +155,66 @@ void NoPump() {}
 
 const SpoolerApi kFakeSpooler = {EnumFake, OpenFake, GetFake, SetFake, CloseFake, AllocZeroed, FreeBlock, NoPump};
 
+const HDEVINFO kUsbSet = reinterpret_cast<HDEVINFO>(static_cast<intptr_t>(0x5e7));
+
+DWORD UsbPrinters() { return static_cast<DWORD>(_wtoi(Environment(L"KIT_FAKE_USB").c_str())); }
+
+std::wstring UsbPath(DWORD index) {
+  return L"\\\\?\\usb#vid_fe5a&pid_0a01#KIT" + std::to_wstring(index + 1) + L"#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+}
+
+HDEVINFO UsbClassDevs() { return kUsbSet; }
+
+BOOL UsbEnumInterfaces(HDEVINFO, DWORD index, SP_DEVICE_INTERFACE_DATA* data) {
+  if (index >= UsbPrinters()) {
+    SetLastError(ERROR_NO_MORE_ITEMS);
+    return FALSE;
+  }
+  data->Reserved = index;
+  return TRUE;
+}
+
+BOOL UsbInterfaceDetail(HDEVINFO, SP_DEVICE_INTERFACE_DATA* data, SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
+                        DWORD detailBytes, DWORD* requiredBytes) {
+  std::wstring path = UsbPath(static_cast<DWORD>(data->Reserved));
+  DWORD required =
+      static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) + (path.size() + 1) * sizeof(wchar_t));
+  if (requiredBytes != nullptr) *requiredBytes = required;
+  if (detail == nullptr || detailBytes < required) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  lstrcpyW(detail->DevicePath, path.c_str());
+  return TRUE;
+}
+
+void UsbDestroySet(HDEVINFO) {}
+LONG UsbOpenKey(const wchar_t*, HKEY*) { return ERROR_FILE_NOT_FOUND; }
+LONG UsbQueryValue(HKEY, const wchar_t*, DWORD*, BYTE*, DWORD*) { return ERROR_FILE_NOT_FOUND; }
+void UsbCloseKey(HKEY) {}
+
+void UsbPump() {
+  Sleep(50);
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+const UsbDiscoveryApi kFakeUsb = {UsbClassDevs, UsbEnumInterfaces, UsbInterfaceDetail, UsbDestroySet,
+                                  UsbOpenKey,   UsbQueryValue,     UsbCloseKey,        AllocZeroed,
+                                  FreeBlock,    UsbPump};
+
 }  // namespace
+
+extern "C" __declspec(dllexport) const UsbDiscoveryApi* KitTestUsbDiscoveryApi() {
+  return UsbPrinters() > 0 ? &kFakeUsb : nullptr;
+}
 
 extern "C" __declspec(dllexport) const SpoolerApi* KitTestSpoolerApi() {
   static bool loaded = false;

@@ -144,6 +144,28 @@ TEST(RomsmithLanList, SearchReplacesListedAndAppendsNew) {
   EXPECT_EQ(lan.s.folder.ReadSetting(L"IPAddress", L"Port002"), L"0,KM-1000," + SimAddress(2) + L"," + Mac(2));
 }
 
+// Exit or closing the window during Add or Search waits for the search: the
+// printer it finds is in the list that Exit saves.
+TEST(RomsmithLanList, ExitWaitsForTheSearch) {
+  for (int button : {IDC_LAN_ADD, IDC_LAN_SEARCH}) {
+    SCOPED_TRACE(button == IDC_LAN_ADD ? "Add" : "Search");
+    ASSERT_TRUE(ResetSimulator());
+    LanSession lan(L"lanexit");
+    ASSERT_TRUE(lan.Start({2}, {2, 3})) << LastError();
+    ASSERT_TRUE(lan.TypeAddress(SimAddress(3)));
+    ASSERT_TRUE(gui::Click(lan.s.main, button)) << LastError();
+    // Queued behind the click, so handled while the search pumps messages.
+    if (button == IDC_LAN_ADD) {
+      PostMessageW(lan.s.main, WM_COMMAND, IDC_EXIT, 0);
+    } else {
+      PostMessageW(lan.s.main, WM_CLOSE, 0, 0);
+    }
+    DWORD code = 99;
+    ASSERT_TRUE(lan.s.program.WaitExit(&code)) << LastError();
+    EXPECT_EQ(lan.s.folder.ReadSetting(L"IPAddress", L"Port002"), L"0,KM-510," + SimAddress(3) + L"," + Mac(3));
+  }
+}
+
 // 254 listed and three found: one is appended, message 5 stops the merge,
 // and Add then refuses without a search.
 TEST(RomsmithLanList, SearchStopsAtAFullList) {

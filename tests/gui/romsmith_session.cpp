@@ -94,6 +94,7 @@ bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
     if (!folder.WriteFile(firmwareName, firmware)) return false;
     if (setup.nameInSettings) keys.push_back({L"Send", L"Filename", FirmwarePath()});
   }
+  if (setup.usbPrinters > 0) keys.push_back({L"USB_SEARCH", L"Mode", L"ALL"});
   keys.insert(keys.end(), setup.extra.begin(), setup.extra.end());
   return folder.WriteSettings(keys);
 }
@@ -104,6 +105,7 @@ bool RomsmithSession::Start(const std::wstring& arguments, bool waitForWindow, i
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER", (SpoolerPrinters() + setup.morePrinters).c_str());
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STATE", (folder / L"spooler.txt").c_str());
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STUCK", setup.stuckPrinter.empty() ? nullptr : setup.stuckPrinter.c_str());
+  SetEnvironmentVariableW(L"KIT_FAKE_USB", std::to_wstring(setup.usbPrinters).c_str());
   if (!program.Start(folder / L"Romsmith.exe", arguments, showCommand)) return false;
   if (!arguments.empty() || !waitForWindow) return true;
   main = gui::WaitTopWindow(pid(), L"Romsmith", L"Romsmith");

@@ -31,6 +31,7 @@ struct RomsmithSetup {
   std::wstring morePrinters;               // ";name=port..." added to the fake spooler's printers
   std::wstring stuckPrinter;               // a fake spooler printer that cannot be put back from "FILE:"
   std::wstring comPort = L"COM5";          // [Port] PortCOM
+  int usbPrinters = 0;                     // plugged USB printers the fake discovery reports (any model)
 };
 
 class RomsmithSession {

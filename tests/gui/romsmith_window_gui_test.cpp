@@ -102,13 +102,22 @@ TEST(RomsmithWindow, PortKindsAndTheUsbNoneEntry) {
   }
 }
 
+// Returns once the window has handled what was posted to it before and
+// gone back to its message loop (or pumps inside an operation).
+bool Settled(HWND window) {
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, gui::kWaitMs, &ignored) != 0;
+}
+
 // The COM box takes only what makes a COM name; the file-name check
-// disables Start writing for an extension of the wrong length without a box.
+// disables Start writing for an extension of the wrong length without a box,
+// and a port-kind change or a Refresh, which redo the buttons, keep it so.
 TEST(RomsmithWindow, ComTypingAndFileNameCheck) {
   RomsmithSession s(L"typing");
   RomsmithSetup setup;
   setup.updateMode = true;
   setup.firmwareName = L"fw.hx1";
+  setup.usbPrinters = 1;  // a usable USB port, so that only the name can disable the button
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   ASSERT_TRUE(s.Start()) << LastError();
   ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }));
@@ -126,6 +135,21 @@ TEST(RomsmithWindow, ComTypingAndFileNameCheck) {
   ASSERT_TRUE(gui::SetText(s.pid(), s.main, IDC_FILE_NAME, s.folder / L"fw.hx12")) << LastError();
   EXPECT_FALSE(gui::ControlEnabled(s.main, IDC_START_WRITING));
   EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a box for an extension of the wrong length";
+  const int kKinds[][2] = {{IDC_KIND_LPT, IDC_LPT_PORT}, {IDC_KIND_USB, IDC_REFRESH}, {IDC_KIND_COM, IDC_COM_PORT}};
+  for (const auto& pair : kKinds) {
+    const int kind = pair[0];
+    const int shown = pair[1];
+    ASSERT_TRUE(gui::Click(s.main, kind)) << LastError();
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlVisible(s.main, shown); }));
+    ASSERT_TRUE(Settled(s.main));
+    EXPECT_FALSE(gui::ControlEnabled(s.main, IDC_START_WRITING)) << "after port kind " << kind;
+    if (kind != IDC_KIND_USB) continue;
+    HWND usb = GetDlgItem(s.main, IDC_USB_PORT);
+    ASSERT_TRUE(gui::Click(s.main, IDC_REFRESH)) << LastError();
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::FocusOf(s.main) == usb; })) << "Refresh did not end";
+    ASSERT_TRUE(Settled(s.main));
+    EXPECT_FALSE(gui::ControlEnabled(s.main, IDC_START_WRITING)) << "after Refresh";
+  }
   ASSERT_TRUE(gui::SetText(s.pid(), s.main, IDC_FILE_NAME, s.FirmwarePath())) << LastError();
   EXPECT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }));
 
@@ -133,6 +157,36 @@ TEST(RomsmithWindow, ComTypingAndFileNameCheck) {
   DWORD code = 99;
   EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
   EXPECT_EQ(s.folder.ReadSetting(L"Port", L"PortCOM"), L"COM12") << "Exit saves the typed COM name";
+}
+
+// A USB list rebuild pumps messages while the list is empty: a printer
+// command that arrives then is ignored, not run inside the rebuild (where its
+// own rebuild would leave the box with rows beyond the list).
+TEST(RomsmithWindow, UsbRefreshTakesNoCommandMeanwhile) {
+  RomsmithSession s(L"usbrebuild");
+  RomsmithSetup setup;
+  setup.kind = L"USB";
+  setup.updateMode = true;
+  setup.usbPrinters = 3;
+  ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  ASSERT_TRUE(s.Start()) << LastError();
+  HWND usb = GetDlgItem(s.main, IDC_USB_PORT);
+  ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_GET_VERSION); }));
+  ASSERT_EQ(SendMessageW(usb, CB_GETCOUNT, 0, 0), 3);
+
+  ASSERT_TRUE(gui::Click(s.main, IDC_REFRESH)) << LastError();
+  ASSERT_TRUE(gui::Click(s.main, IDC_GET_VERSION)) << LastError();
+  ASSERT_TRUE(gui::WaitUntil([&] { return gui::FocusOf(s.main) == usb || !gui::MessageBoxes(s.pid()).empty(); }));
+  std::vector<gui::MessageBoxSeen> boxes = gui::MessageBoxes(s.pid());
+  EXPECT_TRUE(boxes.empty()) << "Get Version ran inside the rebuild: " << gui::Narrow(boxes[0].text);
+  for (const gui::MessageBoxSeen& box : boxes) gui::PressBoxButton(box, IDCANCEL);
+  EXPECT_TRUE(gui::WaitUntil([&] { return gui::FocusOf(s.main) == usb; })) << "Refresh did not end";
+  ASSERT_TRUE(Settled(s.main));
+  EXPECT_EQ(SendMessageW(usb, CB_GETCOUNT, 0, 0), 3) << "the box has rows beyond the list";
+
+  ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
+  DWORD code = 99;
+  EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
 }
 
 }  // namespace

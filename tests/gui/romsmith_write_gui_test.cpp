@@ -29,6 +29,7 @@ struct WriteFlow {
   size_t bytes = 150 * 1024;        // of the firmware file
   const wchar_t* comPort = L"COM5";
   int refusal = 0;                  // a file message (with the path) instead of the confirmation
+  bool meddles = false;             // file-name, kind and mode commands arrive during the write
 };
 void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -76,6 +77,15 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   ASSERT_NE(progress, nullptr) << "no progress dialog";
   EXPECT_EQ(GetWindow(progress, GW_OWNER), s.main);
   EXPECT_FALSE(IsWindowEnabled(s.main)) << "the main window stays usable while writing";
+  if (flow.meddles) {
+    // Posted as Wine would hand the disabled window's controls a click; a
+    // running write must not re-read its file, nor change kind or mode.
+    HWND edit = GetDlgItem(s.main, IDC_FILE_NAME);
+    PostMessageW(s.main, WM_COMMAND, MAKEWPARAM(IDC_FILE_NAME, EN_CHANGE), reinterpret_cast<LPARAM>(edit));
+    for (int radio : {IDC_KIND_LPT, IDC_MODE_UPDATE}) {
+      PostMessageW(s.main, WM_COMMAND, MAKEWPARAM(radio, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(s.main, radio)));
+    }
+  }
 
   if (flow.fails) {
     gui::MessageBoxSeen box;
@@ -98,6 +108,11 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   for (int printer : flow.untouched) {
     EXPECT_EQ(SimCommand(SimHost(printer) + " count"), "OK 0") << SimHost(printer) << " was written to";
     EXPECT_EQ(SimCommand(SimHost(printer) + " connections"), "OK 0") << SimHost(printer) << " was reached";
+  }
+  if (flow.meddles) {
+    EXPECT_TRUE(gui::ControlVisible(s.main, IDC_COM_PORT) && !gui::ControlVisible(s.main, IDC_LPT_PORT))
+        << "the port kind changed during the write";
+    EXPECT_EQ(gui::ControlText(s.main, IDC_FILE_NAME), s.FirmwarePath()) << "the write mode changed during the write";
   }
   int switches = 0;
   std::string why;
@@ -125,6 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
     Flows, RomsmithWrite,
     ::testing::Values(
         WriteFlow{"ComRewriteAll", kEnglish, false, L"COM", {}, {}, {0}, {}, false},
+        WriteFlow{"ComCommandsDuringWrite", kEnglish, false, L"COM", {}, {}, {0}, {}, false, 150 * 1024, L"COM5", 0, true},
         WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false},
         WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true},
         WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true},
