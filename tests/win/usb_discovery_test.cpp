@@ -33,6 +33,7 @@ std::string Show(const std::wstring& w) {
 struct FakeUsbSystem {
   std::vector<std::wstring> paths;
   std::map<std::wstring, std::vector<BYTE>> portValues;  // registry key -> raw "Port Number"
+  std::map<std::wstring, std::wstring> parentIds;        // path -> device id of its parent device
   std::vector<std::wstring> pathsAfterFirstSet;            // plugged in after the first enumeration
   bool classDevsFails = false;
   int detailReadFailsAt = -1;  // interface index whose detail read fails
@@ -96,6 +97,13 @@ void FakeDestroyDeviceSet(HDEVINFO set) {
   if (set == kFakeSet) --g_fake->openSets;
 }
 
+BOOL FakeGetParentDeviceId(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, wchar_t* id, ULONG idChars) {
+  auto it = g_fake->parentIds.find(g_fake->paths.at(data->Reserved));
+  if (set != kFakeSet || it == g_fake->parentIds.end() || it->second.size() >= idChars) return FALSE;
+  wcscpy(id, it->second.c_str());
+  return TRUE;
+}
+
 LONG FakeRegOpenKey(const wchar_t* subKey, HKEY* key) {
   g_fake->openedKeys.push_back(subKey);
   auto it = g_fake->portValues.find(subKey);
@@ -127,9 +135,9 @@ void* FakeAlloc(size_t bytes) { return g_fake->heap.Alloc(bytes); }
 void FakeFree(void* block) { g_fake->heap.Free(block); }
 void FakePump() {}
 
-const UsbDiscoveryApi kFakeApi = {FakeGetClassDevs, FakeEnumInterfaces, FakeGetInterfaceDetail, FakeDestroyDeviceSet,
-                                  FakeRegOpenKey,   FakeRegQueryValue,  FakeRegCloseKey,        FakeAlloc,
-                                  FakeFree,         FakePump};
+const UsbDiscoveryApi kFakeApi = {FakeGetClassDevs,      FakeEnumInterfaces, FakeGetInterfaceDetail, FakeDestroyDeviceSet,
+                                  FakeGetParentDeviceId, FakeRegOpenKey,     FakeRegQueryValue,      FakeRegCloseKey,
+                                  FakeAlloc,             FakeFree,           FakePump};
 
 std::wstring KeyOf(const std::wstring& path) {
   std::wstring converted = path.substr(0, path.find(L'{'));
@@ -231,13 +239,23 @@ TEST_F(UsbDiscoveryTest, SearchModesWithSeveralPrinters) {
   Plug(PrinterPath(L"04b8", L"0202", L"B2"), 2);
   Plug(PrinterPath(L"fe5a", L"0b02", L"C3"), 3);
   Plug(L"\\\\?\\USB#VID_FE5A&PID_0A01#D4#" + kClass, 4);  // upper case: never listed
+  // Printers that are one interface of a composite device take the serial
+  // number of the device; none when the device cannot be found.
+  const std::wstring composite = L"\\\\?\\usb#vid_fe5a&pid_0a01&mi_00#7&1b2c&0&0000#" + kClass;
+  Plug(composite, 5);
+  fake_.parentIds[composite] = L"USB\\VID_FE5A&PID_0A01\\E5";
+  Plug(L"\\\\?\\usb#vid_fe5a&pid_0a01&mi_01#7&3d4e&0&0001#" + kClass, 6);
   const struct {
     int mode;
     std::vector<std::string> labels;
   } cases[] = {
-      {0, {"fe5a/0a01/(Serial No:A1)", "04b8/0202/(Serial No:B2)", "fe5a/0b02/(Serial No:C3)"}},
-      {1, {"fe5a/0a01/(Serial No:A1)", "fe5a/0b02/(Serial No:C3)"}},
-      {2, {"fe5a/0a01/(Serial No:A1)"}},
+      {0,
+       {"fe5a/0a01/(Serial No:A1)", "04b8/0202/(Serial No:B2)", "fe5a/0b02/(Serial No:C3)",
+        "fe5a/0a01/(Serial No:E5)", "fe5a/0a01/(Serial No:)"}},
+      {1,
+       {"fe5a/0a01/(Serial No:A1)", "fe5a/0b02/(Serial No:C3)", "fe5a/0a01/(Serial No:E5)",
+        "fe5a/0a01/(Serial No:)"}},
+      {2, {"fe5a/0a01/(Serial No:A1)", "fe5a/0a01/(Serial No:E5)", "fe5a/0a01/(Serial No:)"}},
   };
   for (const auto& c : cases) {
     g_settings.usbSearchMode = c.mode;
@@ -247,15 +265,18 @@ TEST_F(UsbDiscoveryTest, SearchModesWithSeveralPrinters) {
   // The port name follows each printer, not the list position.
   g_settings.usbSearchMode = 1;
   BuildUsbPrinterList();
-  ASSERT_EQ(g_usbList.count, 2);
+  ASSERT_EQ(g_usbList.count, 4);
   EXPECT_EQ(Show(g_usbList.entries[1].portName), "USB003");
+  EXPECT_EQ(Show(g_usbList.entries[2].portName), "USB005");
+  EXPECT_EQ(Show(g_usbList.entries[2].devicePath), Show(composite));
 
   // A selection beyond a list rebuilt shorter ends on its last entry.
-  for (int32_t selected : {5, 1, -2}) {
-    g_usbList.selectedIndex = selected;
+  const int32_t selections[][2] = {{5, 2}, {1, 1}, {-2, 0}};
+  for (const auto& selected : selections) {
+    g_usbList.selectedIndex = selected[0];
     g_settings.usbSearchMode = 2;
     EXPECT_EQ(BuildUsbPrinterList(), PRT_SUCCESS);
-    EXPECT_EQ(g_usbList.selectedIndex, 0) << selected;
+    EXPECT_EQ(g_usbList.selectedIndex, selected[1]) << selected[0];
   }
 }
 
