@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -131,10 +130,18 @@ void Free(void* block) { GlobalFree(block); }
 void NoPump() {}
 const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump};
 
+// Read with every sharing right, so that the look never stops a program from
+// moving its new journal over the file.
 size_t JournalEntries() {
-  std::ifstream in(SpoolerJournalPath().c_str(), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ParsePortJournal(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()).entries.size();
+  HANDLE file = CreateFileW(SpoolerJournalPath().c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  std::vector<uint8_t> bytes(1 << 16);
+  DWORD got = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
+    CloseHandle(file);
+  }
+  return ParsePortJournal(bytes.data(), got).entries.size();
 }
 
 int OnFile(const std::map<std::wstring, std::wstring>& printers) {
@@ -173,36 +180,24 @@ void KillChild(PROCESS_INFORMATION* child) {
   CloseHandle(child->hThread);
 }
 
-// Runs only when started by the test below: switches, then waits to be killed.
+// Runs only when started by the tests below: with KIT_JOURNAL_REPAIR, a
+// program's start-up repair KIT_JOURNAL_DELAY ms after the start signal;
+// then an exchange on KIT_JOURNAL_PORT (USB001 without), left switched
+// until killed.
 TEST(SpoolerJournalChild, SwitchAndWait) {
   const std::wstring folder = Env(L"KIT_JOURNAL_CHILD");
-  if (folder.empty()) GTEST_SKIP() << "started by KilledExchangeIsRepaired only";
+  if (folder.empty()) GTEST_SKIP() << "started by the SpoolerJournal tests only";
   SetSpoolerJournalFolder(folder.c_str());
   SetSpoolerApi(&kFileSpooler);
-  RefreshSpoolerList();
-  PrinterConnection usb = {};
-  lstrcpyW(usb.portName, L"USB001");
-  PortReplace(REPLACE_ON, &usb);
-  Sleep(INFINITE);
-}
-
-// Runs only when started by TwoProgramsAtOnce: one program's start-up
-// repair (KIT_JOURNAL_DELAY milliseconds after the other's), then an
-// exchange on its port, left switched until killed.
-TEST(SpoolerJournalChild, RepairAndSwitch) {
-  const std::wstring port = Env(L"KIT_JOURNAL_RACE");
-  if (port.empty()) GTEST_SKIP() << "started by TwoProgramsAtOnce only";
-  const std::wstring folder = Env(L"KIT_JOURNAL_CHILD");
-  SetSpoolerJournalFolder(folder.c_str());
-  SetSpoolerApi(&kFileSpooler);
-  WaitForSingleObject(OpenEventW(SYNCHRONIZE, FALSE, L"kit_journal_go"), 30000);
-  Sleep(_wtoi(Env(L"KIT_JOURNAL_DELAY").c_str()));
-  const size_t restored = RestoreJournalPrinters().size();
+  if (!Env(L"KIT_JOURNAL_REPAIR").empty()) {
+    WaitForSingleObject(OpenEventW(SYNCHRONIZE, FALSE, L"kit_journal_go"), 30000);
+    Sleep(_wtoi(Env(L"KIT_JOURNAL_DELAY").c_str()));
+    RestoreJournalPrinters();
+  }
   RefreshSpoolerList();
   PrinterConnection connection = {};
-  lstrcpyW(connection.portName, port.c_str());
+  lstrcpyW(connection.portName, Env(L"KIT_JOURNAL_PORT").empty() ? L"USB001" : Env(L"KIT_JOURNAL_PORT").c_str());
   PortReplace(REPLACE_ON, &connection);
-  std::ofstream((folder + L"\\" + port + L".done").c_str()) << restored;
   Sleep(INFINITE);
 }
 
@@ -286,42 +281,33 @@ TEST(SpoolerJournal, TwoProgramsAtOnce) {
 
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"kit_journal_go");
   SetEnvironmentVariableW(L"KIT_JOURNAL_CHILD", folder.c_str());
+  SetEnvironmentVariableW(L"KIT_JOURNAL_REPAIR", L"1");
   SetEnvironmentVariableW(L"KIT_JOURNAL_REFUSE", L"R");
-  SetEnvironmentVariableW(L"KIT_JOURNAL_SLOW", L"40");
+  SetEnvironmentVariableW(L"KIT_JOURNAL_SLOW", L"150");
   // The second program starts while the first is putting printers back.
   PROCESS_INFORMATION children[2];
-  const wchar_t* childPorts[2] = {L"USB001", L"USB002"};
-  const wchar_t* delays[2] = {L"0", L"40"};
+  const wchar_t* childPorts[2][2] = {{L"USB001", L"0"}, {L"USB002", L"100"}};
   for (int i = 0; i < 2; ++i) {
-    DeleteFileW((folder + L"\\" + childPorts[i] + L".done").c_str());
-    SetEnvironmentVariableW(L"KIT_JOURNAL_RACE", childPorts[i]);
-    SetEnvironmentVariableW(L"KIT_JOURNAL_DELAY", delays[i]);
-    ASSERT_TRUE(StartChild(L"RepairAndSwitch", &children[i]));
+    SetEnvironmentVariableW(L"KIT_JOURNAL_PORT", childPorts[i][0]);
+    SetEnvironmentVariableW(L"KIT_JOURNAL_DELAY", childPorts[i][1]);
+    ASSERT_TRUE(StartChild(L"SwitchAndWait", &children[i]));
   }
-  for (const wchar_t* name :
-       {L"KIT_JOURNAL_CHILD", L"KIT_JOURNAL_REFUSE", L"KIT_JOURNAL_SLOW", L"KIT_JOURNAL_RACE", L"KIT_JOURNAL_DELAY"}) {
+  for (const wchar_t* name : {L"KIT_JOURNAL_CHILD", L"KIT_JOURNAL_REPAIR", L"KIT_JOURNAL_REFUSE", L"KIT_JOURNAL_SLOW",
+                              L"KIT_JOURNAL_PORT", L"KIT_JOURNAL_DELAY"}) {
     SetEnvironmentVariableW(name, nullptr);
   }
   SetEvent(go);
-  int restored = 0;
-  for (int i = 0; i < 2; ++i) {
-    const std::wstring done = folder + L"\\" + childPorts[i] + L".done";
-    for (int wait = 0; wait < 600 && GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; ++wait) Sleep(100);
-    Sleep(100);
-    int count = -1;
-    std::ifstream(done.c_str()) >> count;
-    EXPECT_GE(count, 0) << "child on " << i << " did not finish";
-    restored += count;
-  }
-  EXPECT_EQ(restored, 4) << "each leftover put back once, and no printer of the other program";
-  EXPECT_EQ(OnFile(LoadSpooler()), 6);
+  // The leftovers back on their port, every printer of both exchanges on
+  // "FILE:" with its entry, and none for the printer that refused.
+  auto switched = ports;
+  for (const wchar_t* name : {L"A1", L"A2", L"A3", L"B1", L"B2", L"B3"}) switched[name] = L"FILE:";
+  for (int wait = 0; wait < 300 && !(LoadSpooler() == switched && JournalEntries() == 6); ++wait) Sleep(100);
+  EXPECT_TRUE(LoadSpooler() == switched);
   EXPECT_EQ(JournalEntries(), 6u) << "an entry lost, or one left by the refused printer";
   for (PROCESS_INFORMATION& child : children) KillChild(&child);
   CloseHandle(go);
 
-  std::vector<std::wstring> back = RestoreJournalPrinters();
-  std::sort(back.begin(), back.end());
-  EXPECT_EQ(back, (std::vector<std::wstring>{L"A1", L"A2", L"A3", L"B1", L"B2", L"B3"}));
+  EXPECT_EQ(RestoreJournalPrinters().size(), 6u);
   EXPECT_TRUE(LoadSpooler() == ports);
   EXPECT_EQ(GetFileAttributesW(SpoolerJournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
   SetSpoolerApi(nullptr);

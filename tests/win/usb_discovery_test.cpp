@@ -135,9 +135,9 @@ void* FakeAlloc(size_t bytes) { return g_fake->heap.Alloc(bytes); }
 void FakeFree(void* block) { g_fake->heap.Free(block); }
 void FakePump() {}
 
-const UsbDiscoveryApi kFakeApi = {FakeGetClassDevs,      FakeEnumInterfaces, FakeGetInterfaceDetail, FakeDestroyDeviceSet,
-                                  FakeGetParentDeviceId, FakeRegOpenKey,     FakeRegQueryValue,      FakeRegCloseKey,
-                                  FakeAlloc,             FakeFree,           FakePump};
+const UsbDiscoveryApi kFakeApi = {FakeGetClassDevs,  FakeEnumInterfaces, FakeGetInterfaceDetail,
+                                  FakeDestroyDeviceSet, FakeGetParentDeviceId, FakeRegOpenKey,
+                                  FakeRegQueryValue, FakeRegCloseKey, FakeAlloc, FakeFree, FakePump};
 
 std::wstring KeyOf(const std::wstring& path) {
   std::wstring converted = path.substr(0, path.find(L'{'));
