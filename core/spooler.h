@@ -38,7 +38,8 @@ extern SpoolerState g_spooler;
 // The spooler calls PortReplace makes, so that tests can stand in for the
 // print spooler.
 struct SpoolerApi {
-  BOOL (*enumPrinters)(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned);  // level 2, local and connections
+  // Level 2 with the given PRINTER_ENUM_* flags.
+  BOOL (*enumPrinters)(DWORD flags, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned);
   BOOL (*openPrinter)(const wchar_t* printerName, HANDLE* printer);  // PRINTER_ALL_ACCESS
   BOOL (*getPrinter)(HANDLE printer, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes);  // level 2
   BOOL (*setPrinter)(HANDLE printer, PRINTER_INFO_2W* info);  // level 2, command 0

@@ -6,8 +6,11 @@
 // under "Romsmith" (both programs can write there, without administrator
 // rights). It is always replaced whole: a temporary file is written and
 // flushed, then moved over the old one, so that a crash leaves one or the
-// other. A named mutex is held while this process has printers on "FILE:",
-// so a program started meanwhile does not take those printers back.
+// other. Every read-modify-write of the file holds the named mutex
+// "Romsmith_PortJournal", so that Romsmith and Tagsmith never lose each
+// other's entries; and a named mutex per printer is held while this process
+// has that printer on "FILE:", so that a program started meanwhile does not
+// take it back.
 #pragma once
 
 #include <string>
@@ -25,8 +28,8 @@ std::wstring SpoolerJournalPath();
 // exchange must not fail for want of a journal; the log says so).
 bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList);
 
-// Clears the printer's entry once it is back on its port; the file goes when
-// no entry is left.
+// Clears the printer's entry once it is back on its port, or when its move
+// to "FILE:" failed; the file goes when no entry is left.
 void JournalPrinterBack(const wchar_t* printerName);
 
 // Start-up repair through the current spooler calls: every printer in the
@@ -34,6 +37,6 @@ void JournalPrinterBack(const wchar_t* printerName);
 // list recorded. A printer whose port list is something else was set up
 // again by the operator since and is left alone (its entry goes); one that
 // cannot be opened, read or changed stays in the journal for the next start.
-// Does nothing while another running program has printers switched.
+// A printer that another running program has switched is left to it.
 // Returns the names of the printers put back.
 std::vector<std::wstring> RestoreJournalPrinters();

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <winspool.h>
 
+#include <cstdint>
 #include <cwchar>
 
 #include "debug_log.h"
@@ -15,13 +16,23 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "journal texts are UTF-16 on 
 namespace {
 
 constexpr DWORD kMostJournalBytes = 1u << 20;  // far above any real journal
+// How long a change of the journal waits for the other program's: a start-up
+// repair holds the journal while it puts its printers back.
+constexpr DWORD kJournalLockWaitMs = 10000;
+
+// A printer this process has moved to "FILE:", and the named mutex that says
+// so to the other program while this one runs.
+struct SwitchedMark {
+  std::u16string printerName;
+  HANDLE mutex;
+};
 
 struct JournalState {
   std::wstring folder;  // test folder; empty for the local application-data one
-  HANDLE mutex;         // "Romsmith_PortJournal", held while ours are switched
-  int ownSwitched;      // printers this process put on "FILE:" and not yet back
+  HANDLE lock;          // "Romsmith_PortJournal", held for each read-modify-write of the file
+  std::vector<SwitchedMark> marks;
 };
-JournalState g_journal = {L"", nullptr, 0};
+JournalState g_journal = {L"", nullptr, {}};
 
 std::u16string ToU16(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
@@ -63,7 +74,9 @@ bool WriteJournal(const std::wstring& path, const std::vector<PortJournalEntry>&
     WriteDebugLog("PortJournal Err(unwritable name or port)");
     return false;
   }
-  const std::wstring temporary = path + L".tmp";
+  // A name of this process's own, so that a write of the other program
+  // (should it ever run unlocked) can never open or move ours.
+  const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -86,22 +99,84 @@ bool WriteJournal(const std::wstring& path, const std::vector<PortJournalEntry>&
   return true;
 }
 
-HANDLE JournalMutex() {
-  if (g_journal.mutex == nullptr) g_journal.mutex = CreateMutexW(nullptr, FALSE, L"Romsmith_PortJournal");
-  return g_journal.mutex;
+// Holds the journal lock for one read-modify-write. A holder that ended
+// without letting go (killed) counts as none: the file is only ever
+// replaced whole, so what it left is sound.
+class JournalLock {
+ public:
+  JournalLock() {
+    if (g_journal.lock == nullptr) g_journal.lock = CreateMutexW(nullptr, FALSE, L"Romsmith_PortJournal");
+    const DWORD waited =
+        g_journal.lock != nullptr ? WaitForSingleObject(g_journal.lock, kJournalLockWaitMs) : WAIT_FAILED;
+    held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    if (!held_) {
+      DebugLogF("PortJournal Err(lock %lu/%lu)", static_cast<unsigned long>(waited),
+                static_cast<unsigned long>(GetLastError()));
+    }
+  }
+  ~JournalLock() {
+    if (held_) ReleaseMutex(g_journal.lock);
+  }
+  JournalLock(const JournalLock&) = delete;
+  JournalLock& operator=(const JournalLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  bool held_ = false;
+};
+
+// The name of the mutex that marks the printer as switched by a running
+// program. Printer names may hold backslashes and be longer than a mutex
+// name, so the name is hashed (64-bit FNV-1a).
+std::wstring MarkName(const std::u16string& printerName) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char16_t unit : printerName) {
+    hash = (hash ^ (unit & 0xFF)) * 1099511628211ull;
+    hash = (hash ^ (unit >> 8)) * 1099511628211ull;
+  }
+  wchar_t name[64];
+  swprintf(name, sizeof(name) / sizeof(name[0]), L"Romsmith_PortJournal_%08lx%08lx",
+           static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash & 0xFFFFFFFFu));
+  return name;
 }
 
-// True when no other live process holds the journal. A holder that ended
-// without letting go (killed) counts as none.
-bool TakeJournalMutex() {
-  HANDLE mutex = JournalMutex();
-  if (mutex == nullptr) return true;
+std::vector<SwitchedMark>::iterator FindMark(const std::u16string& printerName) {
+  auto it = g_journal.marks.begin();
+  while (it != g_journal.marks.end() && it->printerName != printerName) ++it;
+  return it;
+}
+
+void MarkSwitched(const std::u16string& printerName) {
+  if (FindMark(printerName) != g_journal.marks.end()) return;
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, MarkName(printerName).c_str());
+  const DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, 0) : WAIT_FAILED;
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    // Another running program has this printer on "FILE:" already.
+    DebugLogF("PortJournal Err(mark %lu)", static_cast<unsigned long>(waited));
+    if (mutex != nullptr) CloseHandle(mutex);
+    return;
+  }
+  g_journal.marks.push_back({printerName, mutex});
+}
+
+void ClearMark(const std::u16string& printerName) {
+  auto it = FindMark(printerName);
+  if (it == g_journal.marks.end()) return;
+  ReleaseMutex(it->mutex);
+  CloseHandle(it->mutex);
+  g_journal.marks.erase(it);
+}
+
+// True when a running program (this one included) has the printer on
+// "FILE:": its entry is that program's to clear, not a leftover to repair.
+bool SwitchedByRunningProgram(const std::u16string& printerName) {
+  if (FindMark(printerName) != g_journal.marks.end()) return true;
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, MarkName(printerName).c_str());
+  if (mutex == nullptr) return false;
   const DWORD waited = WaitForSingleObject(mutex, 0);
-  return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-}
-
-void ReleaseJournalMutex() {
-  if (g_journal.mutex != nullptr) ReleaseMutex(g_journal.mutex);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return waited == WAIT_TIMEOUT;
 }
 
 // Puts one printer back when its port list is still "FILE:". True when the
@@ -157,10 +232,11 @@ bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList
     return false;
   }
   CreateDirectoryW(JournalFolder().c_str(), nullptr);
-  if (g_journal.ownSwitched == 0) TakeJournalMutex();
-  ++g_journal.ownSwitched;
-  std::vector<PortJournalEntry> entries = ReadJournal(path);
+  JournalLock lock;
+  if (!lock.Held()) return false;
   const std::u16string name = ToU16(printerName);
+  MarkSwitched(name);
+  std::vector<PortJournalEntry> entries = ReadJournal(path);
   bool found = false;
   for (PortJournalEntry& entry : entries) {
     if (entry.printerName != name) continue;
@@ -173,24 +249,30 @@ bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList
 
 void JournalPrinterBack(const wchar_t* printerName) {
   const std::wstring path = SpoolerJournalPath();
-  if (!path.empty()) {
+  const std::u16string name = ToU16(printerName);
+  JournalLock lock;
+  if (!path.empty() && lock.Held()) {
     std::vector<PortJournalEntry> entries = ReadJournal(path);
-    const std::u16string name = ToU16(printerName);
     std::vector<PortJournalEntry> kept;
     for (PortJournalEntry& entry : entries) {
       if (entry.printerName != name) kept.push_back(entry);
     }
     if (kept.size() != entries.size()) WriteJournal(path, kept);
   }
-  if (g_journal.ownSwitched > 0 && --g_journal.ownSwitched == 0) ReleaseJournalMutex();
+  // Let go only with the entry gone, so that a repair never finds the entry
+  // without its mark.
+  ClearMark(name);
 }
 
 std::vector<std::wstring> RestoreJournalPrinters() {
   std::vector<std::wstring> restored;
   const std::wstring path = SpoolerJournalPath();
   if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return restored;
-  if (!TakeJournalMutex()) {
-    WriteDebugLog("PortJournal restore skipped: another program has printers switched");
+  // Held throughout, so that the other program neither adds an entry that
+  // the write below would drop nor switches a printer while it is put back.
+  JournalLock lock;
+  if (!lock.Held()) {
+    WriteDebugLog("PortJournal restore skipped: journal locked");
     return restored;
   }
   const SpoolerApi& api = CurrentSpoolerApi();
@@ -198,11 +280,15 @@ std::vector<std::wstring> RestoreJournalPrinters() {
   std::vector<PortJournalEntry> kept;
   for (const PortJournalEntry& entry : entries) {
     bool putBack = false;
-    if (!RestorePrinter(api, entry, &putBack)) kept.push_back(entry);
+    if (SwitchedByRunningProgram(entry.printerName)) {
+      WriteDebugLog("PortJournal restore: switched by a running program, left alone");
+      kept.push_back(entry);
+    } else if (!RestorePrinter(api, entry, &putBack)) {
+      kept.push_back(entry);
+    }
     if (putBack) restored.push_back(ToWide(entry.printerName));
   }
   // A file with nothing readable (a later format, say) is left as it is.
   if (kept.size() != entries.size()) WriteJournal(path, kept);
-  ReleaseJournalMutex();
   return restored;
 }

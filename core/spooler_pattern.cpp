@@ -4,6 +4,8 @@ namespace {
 
 wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
+bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
 }  // namespace
 
 bool IsNoPortSelected(const std::wstring& portName, const std::wstring& noneWord) {
@@ -34,5 +36,14 @@ bool IsRemotePrinterName(const std::wstring& printerName) { return printerName.f
 bool SpoolerPrinterSelected(const std::wstring& pattern, const std::wstring& printerName,
                             const std::wstring& portList) {
   if (pattern.empty() || IsRemotePrinterName(printerName)) return false;
-  return portList.find(pattern) != std::wstring::npos;
+  // A digit next to the text means another port that merely shares it:
+  // COM1 in "COM10:", 10.0.0.1 in "10.0.0.15" or "110.0.0.1". Switching
+  // such a printer would send its receipts to a file.
+  for (size_t at = portList.find(pattern); at != std::wstring::npos; at = portList.find(pattern, at + 1)) {
+    const size_t end = at + pattern.size();
+    if ((at == 0 || !IsAsciiDigit(portList[at - 1])) && (end == portList.size() || !IsAsciiDigit(portList[end]))) {
+      return true;
+    }
+  }
+  return false;
 }

@@ -19,7 +19,8 @@ std::wstring SpoolerPortPattern(const std::wstring& portName);
 bool IsRemotePrinterName(const std::wstring& printerName);
 
 // True when the printer is to be switched: its port list contains the
-// pattern (case-sensitive substring, so COM1 also selects COM10) and it is a
-// local printer.
+// pattern (case-sensitive) with no digit right before or after it, so COM1
+// selects "COM1:" and "COM2:,COM1:" but not "COM10:", and it is a local
+// printer.
 bool SpoolerPrinterSelected(const std::wstring& pattern, const std::wstring& printerName,
                             const std::wstring& portList);

@@ -56,10 +56,9 @@ BOOL NoSpooler() {
   return FALSE;
 }
 
-BOOL SysEnumPrinters(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
+BOOL SysEnumPrinters(DWORD flags, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
   if (Winspool().enumPrinters == nullptr) return NoSpooler();
-  return Winspool().enumPrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 2, buffer, bufferBytes,
-                                 neededBytes, returned);
+  return Winspool().enumPrinters(flags, nullptr, 2, buffer, bufferBytes, neededBytes, returned);
 }
 
 BOOL SysOpenPrinter(const wchar_t* printerName, HANDLE* printer) {
@@ -96,6 +95,11 @@ const SpoolerApi kSystemApi = {SysEnumPrinters, SysOpenPrinter, SysGetPrinter,  
                                SysClosePrinter, SysAllocZeroed, SysFreeBlock, SysPumpMessages};
 
 const SpoolerApi* g_api = &kSystemApi;
+
+// Only the local printers: a connection is never switched, and listing
+// connections at level 2 asks every print server behind them, so one that
+// is offline would freeze the window at each take-over.
+constexpr DWORD kSwitchablePrinters = PRINTER_ENUM_LOCAL;
 
 void ShowCursorShape(const wchar_t* shape) { SetCursor(LoadCursorW(nullptr, shape)); }
 
@@ -166,8 +170,8 @@ void TakeLivePorts() {
   DWORD needed = 0;
   DWORD returned = 0;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (g_api->enumPrinters(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
-                            &returned)) {
+    if (g_api->enumPrinters(kSwitchablePrinters, buffer.empty() ? nullptr : buffer.data(),
+                            static_cast<DWORD>(buffer.size()), &needed, &returned)) {
       break;
     }
     returned = 0;
@@ -218,6 +222,9 @@ int32_t SwitchToFile(const std::wstring& pattern) {
           entry.switched = 0;
           WriteDebugLog("PortReplace ON Success");
         } else {
+          // Still on its port: an entry left behind would keep the printer
+          // marked as ours and be repaired by a later start.
+          JournalPrinterBack(entry.printerName);
           result = PRT_ERR_SETPRINTER;
           WriteDebugLog("PortReplace ON Err(PRT_ERR_SETPRINTER)");
         }
@@ -334,14 +341,14 @@ void RefreshSpoolerList() {
     buffer = nullptr;
     DWORD needed = 0;
     returned = 0;
-    if (g_api->enumPrinters(nullptr, 0, &needed, &returned) || needed == 0) {
+    if (g_api->enumPrinters(kSwitchablePrinters, nullptr, 0, &needed, &returned) || needed == 0) {
       returned = 0;
       ok = true;
       break;
     }
     buffer = static_cast<BYTE*>(g_api->allocZeroed(needed));
     if (buffer == nullptr) break;
-    ok = g_api->enumPrinters(buffer, needed, &needed, &returned) != FALSE;
+    ok = g_api->enumPrinters(kSwitchablePrinters, buffer, needed, &needed, &returned) != FALSE;
   }
   if (!ok) {
     WriteDebugLog("RefreshSpoolerList Err(EnumPrinters)");

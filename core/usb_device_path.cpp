@@ -3,7 +3,7 @@
 #include <cwchar>
 
 UsbPathParts ParseUsbDevicePath(const std::wstring& path) {
-  UsbPathParts parts{false, UsbPathStep::kVid, {}, {}, {}};
+  UsbPathParts parts{false, UsbPathStep::kVid, {}, {}, {}, false};
   const size_t vid = path.find(L"vid_");
   if (vid == std::wstring::npos) return parts;
   const size_t vendorStart = vid + 4;
@@ -22,17 +22,26 @@ UsbPathParts ParseUsbDevicePath(const std::wstring& path) {
   if (hash == std::wstring::npos) return parts;
 
   parts.usable = true;
+  const size_t productEnd = path.find(L'&', productStart);
+  parts.composite = productEnd < hash;
   parts.vendorText = path.substr(vendorStart, amp - vendorStart) + L"/";
-  parts.productText = path.substr(productStart, hash - productStart) + L"/";
+  parts.productText = path.substr(productStart, (parts.composite ? productEnd : hash) - productStart) + L"/";
 
   parts.reached = UsbPathStep::kEndHash;
   const size_t endHash = path.find(L'#', hash + 1);
   // Without the closing "#" there is no telling where the serial number ends,
   // so the printer is listed without one rather than with the class text.
   if (endHash == std::wstring::npos) return parts;
-  parts.serial = path.substr(hash + 1, endHash - hash - 1);
+  if (!parts.composite) parts.serial = path.substr(hash + 1, endHash - hash - 1);
   parts.reached = UsbPathStep::kDone;
   return parts;
+}
+
+std::wstring UsbSerialOfDeviceId(const std::wstring& deviceId) {
+  const size_t first = deviceId.find(L'\\');
+  const size_t last = deviceId.rfind(L'\\');
+  if (first == std::wstring::npos || first == last) return std::wstring();
+  return deviceId.substr(last + 1);
 }
 
 namespace {

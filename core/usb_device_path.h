@@ -22,13 +22,23 @@ struct UsbPathParts {
   UsbPathStep reached;      // first step that failed, kDone when none did
   std::wstring vendorText;  // "fe5a/": the id followed by a slash
   std::wstring productText; // "0a01/"
-  std::wstring serial;      // empty when the closing "#" is missing
+  std::wstring serial;      // empty when the closing "#" is missing, or for one interface of a composite device
+  bool composite;           // "pid_0a01&mi_00#...": the path names one interface, its device is the parent
 };
 
 // Splits a device-interface path such as
 // \\?\usb#vid_fe5a&pid_0a01#X1#{28d78fad-...}. The searches are case-sensitive:
-// a path written with "VID_" is not usable.
+// a path written with "VID_" is not usable. The product id ends at "&" or
+// "#": a printer that is one interface of a composite device reads
+// \\?\usb#vid_fe5a&pid_0a01&mi_00#7&1b2c&0&0000#{...}, where the text between
+// the "#"s is the system's name for the interface, not a serial number; its
+// serial number is the parent device's (UsbSerialOfDeviceId).
 UsbPathParts ParseUsbDevicePath(const std::wstring& path);
+
+// The serial number in a device instance id "USB\VID_FE5A&PID_0A01\X1":
+// the text after the last backslash; empty when the id has fewer than three
+// parts.
+std::wstring UsbSerialOfDeviceId(const std::wstring& deviceId);
 
 // Search modes of the settings.
 constexpr int32_t kUsbSearchAll = 0;

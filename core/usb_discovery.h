@@ -35,6 +35,9 @@ struct UsbDiscoveryApi {
   BOOL (*getInterfaceDetail)(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
                              DWORD detailBytes, DWORD* requiredBytes);
   void (*destroyDeviceSet)(HDEVINFO set);
+  // The device instance id of the parent of the interface's device, as
+  // "USB\VID_FE5A&PID_0A01\X1"; idChars counts the terminator.
+  BOOL (*getParentDeviceId)(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, wchar_t* id, ULONG idChars);
   LONG (*regOpenKey)(const wchar_t* subKey, HKEY* key);  // under HKEY_LOCAL_MACHINE, for reading
   LONG (*regQueryValue)(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* dataBytes);
   void (*regCloseKey)(HKEY key);

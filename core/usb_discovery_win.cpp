@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <cstddef>
@@ -6,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "tick_wait.h"
 #include "debug_log.h"
@@ -37,6 +39,22 @@ BOOL SysGetInterfaceDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, SP_DEVI
 
 void SysDestroyDeviceSet(HDEVINFO set) { SetupDiDestroyDeviceInfoList(set); }
 
+BOOL SysGetParentDeviceId(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, wchar_t* id, ULONG idChars) {
+  DWORD required = 0;
+  SetupDiGetDeviceInterfaceDetailW(set, data, nullptr, 0, &required, nullptr);
+  if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return FALSE;
+  std::vector<BYTE> buffer(required);
+  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+  SP_DEVINFO_DATA device;
+  ZeroMemory(&device, sizeof(device));
+  device.cbSize = sizeof(device);
+  if (!SetupDiGetDeviceInterfaceDetailW(set, data, detail, required, nullptr, &device)) return FALSE;
+  DEVINST parent = 0;
+  return CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS &&
+         CM_Get_Device_IDW(parent, id, idChars, 0) == CR_SUCCESS;
+}
+
 LONG SysRegOpenKey(const wchar_t* subKey, HKEY* key) {
   return RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, key);
 }
@@ -56,9 +74,9 @@ void SysFreeBlock(void* block) {
 // Dispatches what is pending so the window stays alive between devices.
 void SysPumpMessages() { PumpMessages(); }
 
-const UsbDiscoveryApi kSystemApi = {SysGetClassDevs, SysEnumInterfaces, SysGetInterfaceDetail, SysDestroyDeviceSet,
-                                    SysRegOpenKey,   SysRegQueryValue,  SysRegCloseKey,        SysAllocZeroed,
-                                    SysFreeBlock,    SysPumpMessages};
+const UsbDiscoveryApi kSystemApi = {SysGetClassDevs,      SysEnumInterfaces, SysGetInterfaceDetail, SysDestroyDeviceSet,
+                                    SysGetParentDeviceId, SysRegOpenKey,     SysRegQueryValue,      SysRegCloseKey,
+                                    SysAllocZeroed,       SysFreeBlock,      SysPumpMessages};
 
 const UsbDiscoveryApi* g_api = &kSystemApi;
 
@@ -130,6 +148,17 @@ void FillEntry(UsbPrinterEntry* entry, const UsbPathParts& parts, const std::wst
   uint32_t portNumber = 0;
   if (ReadPortNumber(devicePath, &portNumber)) CopyText(entry->portName, kUsbPortNameChars, UsbPortNameText(portNumber));
   DebugLogF("GetUSBHandle [GET] Success [%s]", Narrow(label).c_str());
+}
+
+// A printer that is one interface of a composite device has no serial
+// number in its path; the composite device, its parent, carries it.
+std::wstring ParentSerial(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data) {
+  wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+  if (!g_api->getParentDeviceId(set, data, id, MAX_DEVICE_ID_LEN + 1)) {
+    WriteDebugLog("GetUSBHandle [Parent] Error");
+    return std::wstring();
+  }
+  return UsbSerialOfDeviceId(std::wstring(id, wcsnlen(id, MAX_DEVICE_ID_LEN)));
 }
 
 void FillNoneEntry(UsbPrinterEntry* entry) {
@@ -232,7 +261,9 @@ int32_t GetUSBHandle(const wchar_t* modelIdText, UsbPrinterEntry* entries, uint3
           }
           ++matched;
           if (filled < capacity) {
-            FillEntry(&entries[filled], parts, path);
+            UsbPathParts shown = parts;
+            if (parts.composite) shown.serial = ParentSerial(set, &interfaceData);
+            FillEntry(&entries[filled], shown, path);
             ++filled;
           }
         }

@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The texts are cut from the path: they can never be longer than it.
     if (parts.vendorText.size() + parts.productText.size() + parts.serial.size() > path.size() + 2) __builtin_trap();
     if (parts.vendorText.back() != L'/' || parts.productText.back() != L'/') __builtin_trap();
+    // An interface of a composite device never takes its instance text as a serial number.
+    if (parts.composite && !parts.serial.empty()) __builtin_trap();
     (void)UsbLabelText(parts);
     (void)UsbModelMatches(kUsbSearchVendor, parts, L"fe5a/0a01/");
     (void)UsbModelMatches(kUsbSearchVendorProduct, parts, L"fe5a/0a01/");
@@ -21,5 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __builtin_trap();
   }
   (void)UsbDeviceParametersKey(path);
+  (void)UsbSerialOfDeviceId(path);
   return 0;
 }

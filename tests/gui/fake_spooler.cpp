@@ -93,7 +93,7 @@ int Index(HANDLE printer) {
   return i >= 0 && i < static_cast<intptr_t>(g_open.size()) && g_open[i] ? static_cast<int>(i) : -1;
 }
 
-BOOL EnumFake(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
+BOOL EnumFake(DWORD, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
   *neededBytes = LayOut(0, g_printers.size(), buffer, bufferBytes);
   if (buffer == nullptr || bufferBytes < *neededBytes) {
     *returned = 0;

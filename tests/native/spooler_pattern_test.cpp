@@ -53,8 +53,16 @@ TEST(SpoolerPattern, NoPortAndSelection) {
       {L"LPT1", L"Receipt", L"LPT1:,LPT2:", true},
       {L"LPT1", L"Receipt", L"LPT2:,LPT1:", true},
       {L"LPT1", L"Receipt", L"LPT2:", false},
-      {L"COM1", L"Receipt", L"COM10:", true},  // substring rule
+      // A digit next to the match makes it another port's.
+      {L"COM1", L"Receipt", L"COM10:", false},
+      {L"COM1", L"Receipt", L"COM10:,COM1:", true},
       {L"COM10", L"Receipt", L"COM1:", false},
+      {L"USB001", L"Receipt", L"USB0010", false},
+      {L"10.0.0.1", L"Receipt", L"IP_10.0.0.1", true},
+      {L"10.0.0.1", L"Receipt", L"10.0.0.1_1", true},
+      {L"10.0.0.1", L"Receipt", L"10.0.0.15", false},
+      {L"10.0.0.1", L"Receipt", L"IP_10.0.0.12", false},
+      {L"10.0.0.1", L"Receipt", L"110.0.0.1", false},
       {L"usb001", L"Receipt", L"USB001", false},  // case-sensitive
       {L"192.168.0.20", L"Receipt", L"KMr_192.168.0.20", true},
       {L"USB001", L"\\\\server\\printer", L"USB001", false},  // remote connection

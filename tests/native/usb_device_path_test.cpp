@@ -33,6 +33,11 @@ TEST(UsbDevicePath, PartsAndLabels) {
       {L"pid_1#vid_fe5a&x#", false, UsbPathStep::kPid, nullptr},
       {L"", false, UsbPathStep::kVid, nullptr},
       {L"vid_&pid_#", true, UsbPathStep::kEndHash, L"//(Serial No:)"},
+      // One interface of a composite device: the product id ends at "&", and
+      // the interface's instance text is no serial number.
+      {L"\\\\?\\usb#vid_fe5a&pid_0a01&mi_00#7&1b2c3d4e&0&0000#" + kClass, true, UsbPathStep::kDone,
+       L"fe5a/0a01/(Serial No:)"},
+      {L"\\\\?\\usb#vid_fe5a&pid_0a01&mi_01#7&1b2c", true, UsbPathStep::kEndHash, L"fe5a/0a01/(Serial No:)"},
   };
   for (const Case& c : cases) {
     const UsbPathParts parts = ParseUsbDevicePath(c.path);
@@ -42,6 +47,16 @@ TEST(UsbDevicePath, PartsAndLabels) {
       EXPECT_EQ(Show(UsbLabelText(parts)), Show(c.label)) << Show(c.path);
     }
   }
+
+  // The serial number a composite printer takes from its parent device.
+  const struct {
+    const wchar_t* deviceId;
+    const char* serial;
+  } parents[] = {{L"USB\\VID_FE5A&PID_0A01\\X1", "X1"},
+                 {L"USB\\VID_FE5A&PID_0A01\\6&2a3f&0&1", "6&2a3f&0&1"},
+                 {L"USB\\VID_FE5A&PID_0A01", ""},
+                 {L"", ""}};
+  for (const auto& p : parents) EXPECT_EQ(Show(UsbSerialOfDeviceId(p.deviceId)), p.serial) << Show(p.deviceId);
 }
 
 TEST(UsbDevicePath, SearchModes) {
@@ -49,6 +64,7 @@ TEST(UsbDevicePath, SearchModes) {
   const UsbPathParts b = ParseUsbDevicePath(L"\\\\?\\usb#vid_fe5a&pid_0b02#B#" + kClass);
   const UsbPathParts c = ParseUsbDevicePath(L"\\\\?\\usb#vid_04b8&pid_0202#C#" + kClass);
   const UsbPathParts bad = ParseUsbDevicePath(L"\\\\?\\USB#VID_FE5A&PID_0A01#D#" + kClass);
+  const UsbPathParts composite = ParseUsbDevicePath(L"\\\\?\\usb#vid_fe5a&pid_0a01&mi_00#7&1&0&0000#" + kClass);
   struct Case {
     int32_t mode;
     std::wstring model;
@@ -73,6 +89,8 @@ TEST(UsbDevicePath, SearchModes) {
     EXPECT_EQ(UsbModelMatches(k.mode, b, k.model), k.b) << "mode " << k.mode << " model " << Show(k.model);
     EXPECT_EQ(UsbModelMatches(k.mode, c, k.model), k.c) << "mode " << k.mode << " model " << Show(k.model);
     EXPECT_EQ(UsbModelMatches(k.mode, bad, k.model), k.bad) << "mode " << k.mode << " model " << Show(k.model);
+    // A composite printer's ids are those of a plain one.
+    EXPECT_EQ(UsbModelMatches(k.mode, composite, k.model), k.a) << "mode " << k.mode << " model " << Show(k.model);
   }
 }
 

@@ -28,10 +28,24 @@ std::wstring Env(const wchar_t* name) {
 }
 
 // The fake spooler: "name<TAB>port" lines in the file named by
-// KIT_JOURNAL_SPOOLER, read before and written after every call. A printer
-// named in KIT_JOURNAL_CLOSED cannot be opened; the change numbered
-// KIT_JOURNAL_HANG (from 1) never returns, as in a program stopped there.
+// KIT_JOURNAL_SPOOLER, read before and written after every call, one process
+// at a time. A printer named in KIT_JOURNAL_CLOSED cannot be opened, one
+// named in KIT_JOURNAL_REFUSE cannot be moved to "FILE:"; the change
+// numbered KIT_JOURNAL_HANG (from 1) never returns, as in a program stopped
+// there; each change takes KIT_JOURNAL_SLOW milliseconds.
+struct SpoolerFileLock {
+  SpoolerFileLock() : mutex(CreateMutexW(nullptr, FALSE, L"kit_journal_fake_spooler")) {
+    WaitForSingleObject(mutex, INFINITE);
+  }
+  ~SpoolerFileLock() {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+  HANDLE mutex;
+};
+
 std::map<std::wstring, std::wstring> LoadSpooler() {
+  SpoolerFileLock lock;
   std::map<std::wstring, std::wstring> printers;
   std::wifstream in(Env(L"KIT_JOURNAL_SPOOLER").c_str());
   std::wstring line;
@@ -43,9 +57,12 @@ std::map<std::wstring, std::wstring> LoadSpooler() {
 }
 
 void SaveSpooler(const std::map<std::wstring, std::wstring>& printers) {
+  SpoolerFileLock lock;
   std::wofstream out(Env(L"KIT_JOURNAL_SPOOLER").c_str(), std::ios::trunc);
   for (const auto& p : printers) out << p.first << L'\t' << p.second << L'\n';
 }
+
+std::u16string ToU16(const wchar_t* text) { return std::u16string(text, text + lstrlenW(text)); }
 
 std::wstring g_openName;
 int g_changes = 0;
@@ -61,7 +78,7 @@ DWORD LayOut(const std::wstring& name, const std::wstring& port, BYTE* buffer, D
   return needed;
 }
 
-BOOL FileEnum(BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
+BOOL FileEnum(DWORD, BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
   const auto printers = LoadSpooler();
   DWORD total = 0;
   for (const auto& p : printers) total += LayOut(p.first, p.second, nullptr, 0);
@@ -98,6 +115,9 @@ BOOL FileGet(HANDLE, BYTE* buffer, DWORD bytes, DWORD* needed) {
 
 BOOL FileSet(HANDLE, PRINTER_INFO_2W* info) {
   if (++g_changes == _wtoi(Env(L"KIT_JOURNAL_HANG").c_str())) Sleep(INFINITE);
+  Sleep(_wtoi(Env(L"KIT_JOURNAL_SLOW").c_str()));
+  if (Env(L"KIT_JOURNAL_REFUSE") == g_openName && lstrcmpW(info->pPortName, L"FILE:") == 0) return FALSE;
+  SpoolerFileLock lock;
   auto printers = LoadSpooler();
   printers[g_openName] = info->pPortName;
   SaveSpooler(printers);
@@ -110,10 +130,18 @@ void Free(void* block) { GlobalFree(block); }
 void NoPump() {}
 const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump};
 
+// Read with every sharing right, so that the look never stops a program from
+// moving its new journal over the file.
 size_t JournalEntries() {
-  std::ifstream in(SpoolerJournalPath().c_str(), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ParsePortJournal(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()).entries.size();
+  HANDLE file = CreateFileW(SpoolerJournalPath().c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  std::vector<uint8_t> bytes(1 << 16);
+  DWORD got = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
+    CloseHandle(file);
+  }
+  return ParsePortJournal(bytes.data(), got).entries.size();
 }
 
 int OnFile(const std::map<std::wstring, std::wstring>& printers) {
@@ -122,20 +150,8 @@ int OnFile(const std::map<std::wstring, std::wstring>& printers) {
   return n;
 }
 
-// Runs only when started by the test below: switches, then waits to be killed.
-TEST(SpoolerJournalChild, SwitchAndWait) {
-  const std::wstring folder = Env(L"KIT_JOURNAL_CHILD");
-  if (folder.empty()) GTEST_SKIP() << "started by KilledExchangeIsRepaired only";
-  SetSpoolerJournalFolder(folder.c_str());
-  SetSpoolerApi(&kFileSpooler);
-  RefreshSpoolerList();
-  PrinterConnection usb = {};
-  lstrcpyW(usb.portName, L"USB001");
-  PortReplace(REPLACE_ON, &usb);
-  Sleep(INFINITE);
-}
-
-TEST(SpoolerJournal, KilledExchangeIsRepaired) {
+// Points the journal and the fake spooler at the test folder.
+std::wstring UseTestFolder() {
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
   const std::wstring folder = std::wstring(temp) + L"journal_test";
@@ -143,9 +159,50 @@ TEST(SpoolerJournal, KilledExchangeIsRepaired) {
   SetSpoolerJournalFolder(folder.c_str());
   SetSpoolerApi(&kFileSpooler);
   SetEnvironmentVariableW(L"KIT_JOURNAL_SPOOLER", (folder + L"\\spooler.txt").c_str());
+  return folder;
+}
+
+// Starts this program again on one child test, with the environment as set.
+bool StartChild(const wchar_t* test, PROCESS_INFORMATION* child) {
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=SpoolerJournalChild." + test;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  *child = {};
+  return CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, child) != FALSE;
+}
 
+void KillChild(PROCESS_INFORMATION* child) {
+  TerminateProcess(child->hProcess, 9);
+  WaitForSingleObject(child->hProcess, 10000);
+  CloseHandle(child->hProcess);
+  CloseHandle(child->hThread);
+}
+
+// Runs only when started by the tests below: with KIT_JOURNAL_REPAIR, a
+// program's start-up repair KIT_JOURNAL_DELAY ms after the start signal;
+// then an exchange on KIT_JOURNAL_PORT (USB001 without), left switched
+// until killed.
+TEST(SpoolerJournalChild, SwitchAndWait) {
+  const std::wstring folder = Env(L"KIT_JOURNAL_CHILD");
+  if (folder.empty()) GTEST_SKIP() << "started by the SpoolerJournal tests only";
+  SetSpoolerJournalFolder(folder.c_str());
+  SetSpoolerApi(&kFileSpooler);
+  if (!Env(L"KIT_JOURNAL_REPAIR").empty()) {
+    WaitForSingleObject(OpenEventW(SYNCHRONIZE, FALSE, L"kit_journal_go"), 30000);
+    Sleep(_wtoi(Env(L"KIT_JOURNAL_DELAY").c_str()));
+    RestoreJournalPrinters();
+  }
+  RefreshSpoolerList();
+  PrinterConnection connection = {};
+  lstrcpyW(connection.portName, Env(L"KIT_JOURNAL_PORT").empty() ? L"USB001" : Env(L"KIT_JOURNAL_PORT").c_str());
+  PortReplace(REPLACE_ON, &connection);
+  Sleep(INFINITE);
+}
+
+TEST(SpoolerJournal, KilledExchangeIsRepaired) {
+  const std::wstring folder = UseTestFolder();
   const struct {
     int hang;           // the change the child stops in (0: after all, mid-exchange)
     int switched;       // printers it leaves on "FILE:"
@@ -161,11 +218,8 @@ TEST(SpoolerJournal, KilledExchangeIsRepaired) {
     DeleteFileW(SpoolerJournalPath().c_str());
     SetEnvironmentVariableW(L"KIT_JOURNAL_CHILD", folder.c_str());
     SetEnvironmentVariableW(L"KIT_JOURNAL_HANG", std::to_wstring(c.hang).c_str());
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=SpoolerJournalChild.*";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION child = {};
-    ASSERT_TRUE(CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    PROCESS_INFORMATION child;
+    ASSERT_TRUE(StartChild(L"SwitchAndWait", &child));
     SetEnvironmentVariableW(L"KIT_JOURNAL_CHILD", nullptr);
     SetEnvironmentVariableW(L"KIT_JOURNAL_HANG", nullptr);
     for (int wait = 0; wait < 300 && (OnFile(LoadSpooler()) != c.switched || JournalEntries() != 3); ++wait) Sleep(100);
@@ -173,10 +227,7 @@ TEST(SpoolerJournal, KilledExchangeIsRepaired) {
     EXPECT_EQ(JournalEntries(), 3u) << c.hang;
     // While the child lives its printers are its own.
     EXPECT_TRUE(RestoreJournalPrinters().empty()) << c.hang;
-    TerminateProcess(child.hProcess, 9);
-    WaitForSingleObject(child.hProcess, 10000);
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
+    KillChild(&child);
 
     auto printers = LoadSpooler();
     if (c.reconfigured != nullptr) printers[c.reconfigured] = L"LPT1:";
@@ -202,6 +253,63 @@ TEST(SpoolerJournal, KilledExchangeIsRepaired) {
   EXPECT_EQ(PortReplace(REPLACE_OFF, nullptr), PRT_SUCCESS);
   EXPECT_EQ(GetFileAttributesW(SpoolerJournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
   FreeSpoolerList();
+  SetSpoolerApi(nullptr);
+  SetSpoolerJournalFolder(nullptr);
+}
+
+// Romsmith and Tagsmith at once, each repairing at its start and switching
+// its own port while the other does the same: no program may drop the
+// other's entries or put back the other's printers, and a printer that
+// could not be moved leaves no entry.
+TEST(SpoolerJournal, TwoProgramsAtOnce) {
+  const std::wstring folder = UseTestFolder();
+  const std::map<std::wstring, std::wstring> ports = {
+      {L"A1", L"USB001"}, {L"A2", L"USB001"}, {L"A3", L"USB001"}, {L"R", L"USB001"}, {L"B1", L"USB002"},
+      {L"B2", L"USB002"}, {L"B3", L"USB002"}, {L"L1", L"LPT3:"},  {L"L2", L"LPT3:"}, {L"L3", L"LPT3:"},
+      {L"L4", L"LPT3:"}};
+  // L1..L4 were left on "FILE:" by a run killed earlier.
+  auto printers = ports;
+  std::vector<PortJournalEntry> left;
+  for (const wchar_t* name : {L"L1", L"L2", L"L3", L"L4"}) {
+    printers[name] = L"FILE:";
+    left.push_back({ToU16(name), u"LPT3:"});
+  }
+  SaveSpooler(printers);
+  std::string text;
+  ASSERT_TRUE(FormatPortJournal(left, &text));
+  std::ofstream(SpoolerJournalPath().c_str(), std::ios::binary | std::ios::trunc) << text;
+
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"kit_journal_go");
+  SetEnvironmentVariableW(L"KIT_JOURNAL_CHILD", folder.c_str());
+  SetEnvironmentVariableW(L"KIT_JOURNAL_REPAIR", L"1");
+  SetEnvironmentVariableW(L"KIT_JOURNAL_REFUSE", L"R");
+  SetEnvironmentVariableW(L"KIT_JOURNAL_SLOW", L"150");
+  // The second program starts while the first is putting printers back.
+  PROCESS_INFORMATION children[2];
+  const wchar_t* childPorts[2][2] = {{L"USB001", L"0"}, {L"USB002", L"100"}};
+  for (int i = 0; i < 2; ++i) {
+    SetEnvironmentVariableW(L"KIT_JOURNAL_PORT", childPorts[i][0]);
+    SetEnvironmentVariableW(L"KIT_JOURNAL_DELAY", childPorts[i][1]);
+    ASSERT_TRUE(StartChild(L"SwitchAndWait", &children[i]));
+  }
+  for (const wchar_t* name : {L"KIT_JOURNAL_CHILD", L"KIT_JOURNAL_REPAIR", L"KIT_JOURNAL_REFUSE", L"KIT_JOURNAL_SLOW",
+                              L"KIT_JOURNAL_PORT", L"KIT_JOURNAL_DELAY"}) {
+    SetEnvironmentVariableW(name, nullptr);
+  }
+  SetEvent(go);
+  // The leftovers back on their port, every printer of both exchanges on
+  // "FILE:" with its entry, and none for the printer that refused.
+  auto switched = ports;
+  for (const wchar_t* name : {L"A1", L"A2", L"A3", L"B1", L"B2", L"B3"}) switched[name] = L"FILE:";
+  for (int wait = 0; wait < 300 && !(LoadSpooler() == switched && JournalEntries() == 6); ++wait) Sleep(100);
+  EXPECT_TRUE(LoadSpooler() == switched);
+  EXPECT_EQ(JournalEntries(), 6u) << "an entry lost, or one left by the refused printer";
+  for (PROCESS_INFORMATION& child : children) KillChild(&child);
+  CloseHandle(go);
+
+  EXPECT_EQ(RestoreJournalPrinters().size(), 6u);
+  EXPECT_TRUE(LoadSpooler() == ports);
+  EXPECT_EQ(GetFileAttributesW(SpoolerJournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
   SetSpoolerApi(nullptr);
   SetSpoolerJournalFolder(nullptr);
 }

@@ -39,7 +39,7 @@ struct FakeSpooler {
   std::set<int> failOpen, failGetSize, failGetRead, failSet;
   double failChance = 0.0;
   std::mt19937 random{1};
-  int openCalls = 0, getSizeCalls = 0, getReadCalls = 0, setCalls = 0, enumCalls = 0;
+  int openCalls = 0, getSizeCalls = 0, getReadCalls = 0, setCalls = 0, enumCalls = 0, serverQueries = 0;
   std::vector<bool> handleOpen;
   int badHandles = 0;
   int securityKept = 0;
@@ -88,8 +88,11 @@ DWORD LayOut(const std::vector<const FakePrinter*>& list, BYTE* buffer, DWORD bu
   return needed;
 }
 
-BOOL FakeEnumPrinters(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
+BOOL FakeEnumPrinters(DWORD flags, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
   ++g_fake->enumCalls;
+  // Asks each print server behind a connection; one that is offline would
+  // block here for as long as the network takes to give up.
+  if ((flags & PRINTER_ENUM_CONNECTIONS) != 0) ++g_fake->serverQueries;
   std::vector<const FakePrinter*> list;
   for (const auto& p : g_fake->printers) list.push_back(&p);
   *neededBytes = LayOut(list, buffer, bufferBytes);
@@ -199,6 +202,7 @@ class SpoolerTest : public ::testing::Test {
     EXPECT_EQ(fake_.OpenHandles(), 0) << "printer handle left open";
     EXPECT_EQ(fake_.badHandles, 0) << "closed or foreign handle used";
     EXPECT_EQ(fake_.securityKept, 0) << "security descriptor handed back to the spooler";
+    EXPECT_EQ(fake_.serverQueries, 0) << "print servers asked for their printers";
     SetSpoolerApi(previous_);
     g_fake = nullptr;
   }
@@ -271,7 +275,7 @@ TEST_F(SpoolerTest, PortPatternsSelectThePrinters) {
   } cases[] = {
       {L"LPT1",
        {"FILE:", "FILE:", "LPT2:", "COM1:", "COM10:", "KMr_192.168.0.20", "LPT1:", "USB001"}},
-      {L"COM1", {"LPT1:", "LPT1:,LPT2:", "LPT2:", "FILE:", "FILE:", "KMr_192.168.0.20", "LPT1:", "USB001"}},
+      {L"COM1", {"LPT1:", "LPT1:,LPT2:", "LPT2:", "FILE:", "COM10:", "KMr_192.168.0.20", "LPT1:", "USB001"}},
       {L"KMr_192.168.0.20",
        {"LPT1:", "LPT1:,LPT2:", "LPT2:", "COM1:", "COM10:", "FILE:", "LPT1:", "USB001"}},
       {L"USB001:LPT", {"LPT1:", "LPT1:,LPT2:", "LPT2:", "COM1:", "COM10:", "KMr_192.168.0.20", "LPT1:", "FILE:"}},

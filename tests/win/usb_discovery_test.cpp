@@ -33,6 +33,7 @@ std::string Show(const std::wstring& w) {
 struct FakeUsbSystem {
   std::vector<std::wstring> paths;
   std::map<std::wstring, std::vector<BYTE>> portValues;  // registry key -> raw "Port Number"
+  std::map<std::wstring, std::wstring> parentIds;        // path -> device id of its parent device
   std::vector<std::wstring> pathsAfterFirstSet;            // plugged in after the first enumeration
   bool classDevsFails = false;
   int detailReadFailsAt = -1;  // interface index whose detail read fails
@@ -96,6 +97,13 @@ void FakeDestroyDeviceSet(HDEVINFO set) {
   if (set == kFakeSet) --g_fake->openSets;
 }
 
+BOOL FakeGetParentDeviceId(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, wchar_t* id, ULONG idChars) {
+  auto it = g_fake->parentIds.find(g_fake->paths.at(data->Reserved));
+  if (set != kFakeSet || it == g_fake->parentIds.end() || it->second.size() >= idChars) return FALSE;
+  wcscpy(id, it->second.c_str());
+  return TRUE;
+}
+
 LONG FakeRegOpenKey(const wchar_t* subKey, HKEY* key) {
   g_fake->openedKeys.push_back(subKey);
   auto it = g_fake->portValues.find(subKey);
@@ -127,9 +135,9 @@ void* FakeAlloc(size_t bytes) { return g_fake->heap.Alloc(bytes); }
 void FakeFree(void* block) { g_fake->heap.Free(block); }
 void FakePump() {}
 
-const UsbDiscoveryApi kFakeApi = {FakeGetClassDevs, FakeEnumInterfaces, FakeGetInterfaceDetail, FakeDestroyDeviceSet,
-                                  FakeRegOpenKey,   FakeRegQueryValue,  FakeRegCloseKey,        FakeAlloc,
-                                  FakeFree,         FakePump};
+const UsbDiscoveryApi kFakeApi = {FakeGetClassDevs,  FakeEnumInterfaces, FakeGetInterfaceDetail,
+                                  FakeDestroyDeviceSet, FakeGetParentDeviceId, FakeRegOpenKey,
+                                  FakeRegQueryValue, FakeRegCloseKey, FakeAlloc, FakeFree, FakePump};
 
 std::wstring KeyOf(const std::wstring& path) {
   std::wstring converted = path.substr(0, path.find(L'{'));
@@ -273,13 +281,20 @@ TEST_F(UsbDiscoveryTest, PortNumbersAndOddRegistryData) {
   // Without the closing "#" the printer is listed with no serial number; its
   // key cannot be derived, so its port stays "USB".
   Plug(L"\\\\?\\usb#vid_fe5a&pid_0a01#NOEND", 9);
+  // One interface of a composite device takes the serial number of the
+  // device; none when the device cannot be found.
+  const std::wstring composite = L"\\\\?\\usb#vid_fe5a&pid_0a01&mi_00#7&1b2c&0&0000#" + kClass;
+  Plug(composite, 5);
+  fake_.parentIds[composite] = L"USB\\VID_FE5A&PID_0A01\\E5";
+  Plug(L"\\\\?\\usb#vid_fe5a&pid_0a01&mi_01#7&3d4e&0&0001#" + kClass, 6);
 
   EXPECT_EQ(BuildUsbPrinterList(), PRT_SUCCESS);
-  const char* ports[] = {"USB003", "USB123", "USB", "USB", "USB", "USB"};
+  const char* ports[] = {"USB003", "USB123", "USB", "USB", "USB", "USB", "USB005", "USB006"};
   const char* labels[] = {"fe5a/0a01/(Serial No:P3)",    "fe5a/0a01/(Serial No:P123)", "fe5a/0a01/(Serial No:NOKEY)",
-                          "fe5a/0a01/(Serial No:WIDE)",  "fe5a/0a01/(Serial No:EMPTY)", "fe5a/0a01/(Serial No:)"};
-  ASSERT_EQ(g_usbList.count, 6);
-  for (int i = 0; i < 6; ++i) {
+                          "fe5a/0a01/(Serial No:WIDE)",  "fe5a/0a01/(Serial No:EMPTY)", "fe5a/0a01/(Serial No:)",
+                          "fe5a/0a01/(Serial No:E5)",    "fe5a/0a01/(Serial No:)"};
+  ASSERT_EQ(g_usbList.count, 8);
+  for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(Show(g_usbList.entries[i].portName), ports[i]) << "entry " << i;
     EXPECT_EQ(Show(g_usbList.entries[i].label), labels[i]) << "entry " << i;
   }
