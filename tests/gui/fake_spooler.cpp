@@ -189,6 +189,8 @@ BOOL UsbInterfaceDetail(HDEVINFO, SP_DEVICE_INTERFACE_DATA* data, SP_DEVICE_INTE
 }
 
 void UsbDestroySet(HDEVINFO) {}
+// The fake printers' paths carry their serial numbers: no parent is asked.
+BOOL UsbParentId(HDEVINFO, SP_DEVICE_INTERFACE_DATA*, wchar_t*, ULONG) { return FALSE; }
 LONG UsbOpenKey(const wchar_t*, HKEY*) { return ERROR_FILE_NOT_FOUND; }
 LONG UsbQueryValue(HKEY, const wchar_t*, DWORD*, BYTE*, DWORD*) { return ERROR_FILE_NOT_FOUND; }
 void UsbCloseKey(HKEY) {}
@@ -207,8 +209,8 @@ void UsbPump() {
 }
 
 const UsbDiscoveryApi kFakeUsb = {UsbClassDevs, UsbEnumInterfaces, UsbInterfaceDetail, UsbDestroySet,
-                                  UsbOpenKey,   UsbQueryValue,     UsbCloseKey,        AllocZeroed,
-                                  FreeBlock,    UsbPump};
+                                  UsbParentId,  UsbOpenKey,        UsbQueryValue,      UsbCloseKey,
+                                  AllocZeroed,  FreeBlock,         UsbPump};
 
 }  // namespace
 
