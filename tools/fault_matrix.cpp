@@ -29,6 +29,9 @@ constexpr size_t kFirmwareBytes = 32 * 1024;
 // send buffer, under Wine, grows to 4 MB).
 constexpr size_t kStallFirmwareBytes = 8 * 1024 * 1024;
 constexpr int kStallReceiveBuffer = 8192;
+// A printer that reads again takes the rest of the 8 MB quickly through a
+// window of this size, which still lets the buffers fill while it pauses.
+constexpr int kPauseReceiveBuffer = 65536;
 constexpr const wchar_t kSerialWritten[] = L"MX4711";
 // Above the longest wait the programs allow themselves for one exchange: a
 // LAN write to a printer that stopped reading is given what a USB printer
@@ -366,7 +369,9 @@ Cell RunCell(Op op, bool lan, const std::string& fault) {
   const std::string target = Target(lan);
   if (!ResetSimulator() || SimCommand(target + " set fault " + fault) != "OK" ||
       SimCommand(target + " set arg " + std::to_string(FaultArg(fault, op))) != "OK" ||
-      (lan && StopsReading(fault) && SimCommand(target + " set rcvbuf " + std::to_string(kStallReceiveBuffer)) != "OK")) {
+      (lan && StopsReading(fault) &&
+       SimCommand(target + " set rcvbuf " + std::to_string(fault == "pause" ? kPauseReceiveBuffer : kStallReceiveBuffer)) !=
+           "OK")) {
     cell.bad.push_back("the simulator did not take the fault");
     return cell;
   }

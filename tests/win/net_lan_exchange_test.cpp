@@ -271,7 +271,7 @@ TEST_F(NetLanExchange, PrintVersionIsJudgedByTheClose) {
 // limits of 1 s here) while it erases its flash is given the grace a USB
 // printer gets for the block: 83 waits of one write slice (shortened to
 // 150 ms here) since its last progress. One that never reads again still
-// fails, within that grace and one more call of the library.
+// fails, within that grace and two more calls of the library.
 TEST_F(NetLanExchange, PausingPrinterGetsTheGraceOfAUsbPrinter) {
   g_program.netSlot = kNetSlotLanquay;
   const std::string host = SimHost(3);
@@ -293,7 +293,9 @@ TEST_F(NetLanExchange, PausingPrinterGetsTheGraceOfAUsbPrinter) {
   } cases[] = {{"pause", PRT_SUCCESS}, {"stall", PRT_ERR_SEND}};
   for (const Case& c : cases) {
     ASSERT_EQ(SimCommand(host + " reset"), "OK");
-    ASSERT_EQ(SimCommand(host + " set rcvbuf 8192"), "OK");
+    // A window small enough that the buffers fill, big enough that the
+    // printer takes the rest quickly once it reads again.
+    ASSERT_EQ(SimCommand(host + " set rcvbuf 65536"), "OK");
     ASSERT_EQ(SimCommand(host + " set arg 11000"), "OK");
     ASSERT_EQ(SimCommand(host + " set fault " + c.fault), "OK");
     PrinterConnection connection = LanConnection(host);
@@ -303,7 +305,9 @@ TEST_F(NetLanExchange, PausingPrinterGetsTheGraceOfAUsbPrinter) {
     if (c.result == PRT_SUCCESS) {
       EXPECT_EQ(SimCommand(host + " wait_count " + std::to_string(kBytes) + " 10000"), "OK " + std::to_string(kBytes));
     } else {
-      EXPECT_LT(took, 83u * 150u + 5000u + 3000u) << c.fault;
+      // The grace counts from the return of the library's last call that
+      // made progress, which may come one of its limits after the bytes.
+      EXPECT_LT(took, 83u * 150u + 2u * 5000u + 3000u) << c.fault;
     }
     folder_.TakeLog();
   }
