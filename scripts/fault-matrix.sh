@@ -7,6 +7,8 @@
 #   bash scripts/fault-matrix.sh           the whole matrix (about 15 minutes)
 #   bash scripts/fault-matrix.sh --quick   the test run's subset (about a minute),
 #                                          table in build/x86_64/fault-matrix-quick.md
+#   bash scripts/fault-matrix.sh --faults drop,pause   the cells of those faults,
+#                                          table in build/x86_64/fault-matrix-faults.md
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${KIT_BUILD_DIR:-$root/build}/x86_64"
@@ -24,6 +26,9 @@ args=()
 if [ "${1:-}" = "--quick" ]; then
   table="$build/fault-matrix-quick.md"
   args=(--quick)
+elif [ "${1:-}" = "--faults" ]; then
+  table="$build/fault-matrix-faults.md"
+  args=(--faults "$2")
 fi
 bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
