@@ -195,10 +195,10 @@ struct Progress {
 
 // One chunk through the network library. Returns true and the bytes handed on
 // in *sent, or false after logging the cause. A printer that stops reading
-// (a long flash erase) gets the grace a USB or LPT printer gets for the
+// (a long flash erase) gets the time a USB or LPT printer gets for the
 // chunk, waitUnits waits of one write slice, whatever the library's own
-// time limit: a call that waited at least one slice and took nothing is
-// counted as such a wait, not as a failure. A call that fails sooner is a
+// time limit: a call that waited at least one slice and took nothing is a
+// wait, not a failure, while that time lasts. A call that fails sooner is a
 // refusal or a broken connection and ends the chunk at once.
 bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uint32_t chunk, uint32_t waitUnits,
                   Progress& progress, uint32_t* sent) {
@@ -209,7 +209,7 @@ bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uin
     return false;
   }
   const ULONGLONG grace = static_cast<ULONGLONG>(waitUnits) * g_portIoSeams.writeSliceMs;
-  ULONGLONG lastProgress = GetTickCount64();
+  const ULONGLONG chunkStart = GetTickCount64();
   int calls = 0;
   for (;;) {
     uint32_t written = 0;
@@ -230,7 +230,6 @@ bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uin
       position += written;
       chunk -= written;
       *sent += written;
-      lastProgress = now;
       if (++calls >= kLanWriteCallLimit) {
         WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))");
         return false;
@@ -238,12 +237,12 @@ bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uin
     }
     progress.WaitTick();
     if (chunk != 0 && written == 0) {
-      if (now - callStart < g_portIoSeams.writeSliceMs || now - lastProgress >= grace) {
+      if (now - callStart < g_portIoSeams.writeSliceMs || now - chunkStart >= grace) {
         WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
         return false;
       }
-      DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(%lu ms without progress)",
-                static_cast<unsigned long>(now - lastProgress));
+      DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(%lu ms into the chunk)",
+                static_cast<unsigned long>(now - chunkStart));
     }
     PumpMessages();
     if (chunk == 0) return true;  // all handed on, although the call said otherwise

@@ -287,7 +287,9 @@ int AwaitReset(SOCKET socket) {
 
 /// Lets the printer finish and close its side after ours, for at most L;
 /// what it still sends is discarded. Returns the code of a reset or socket
-/// error seen meanwhile when data was written, else 0.
+/// error seen meanwhile when data was written, else 0. (Wine reports a
+/// reset that comes after our half-close as an orderly end; Windows
+/// reports it to the receive.)
 int DrainUntilPrinterCloses(LqContext* record) {
   char scratch[kDrainBufferSize];
   const uint32_t limit = TimeLimit(record);

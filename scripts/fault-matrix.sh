@@ -52,7 +52,7 @@ set -e
   echo "whether the window was idle and usable afterwards, whether every spooler"
   echo "printer was back on its port (fake spooler and port journal), and how the"
   echo "program ended after Exit. A cell is bad on a crash, on no message within"
-  echo "the limit (240 s for a write, 90 s for a command), on a success shown for"
+  echo "the limit (300 s for a write, 90 s for a command), on a success shown for"
   echo "a write the printer did not receive whole, on a window left unusable, a"
   echo "printer left on \"FILE:\" or an unclean end. Faults: the firmware (32 KB)"
   echo "drop cuts the connection after half of the block, a command's after 4"

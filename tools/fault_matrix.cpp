@@ -36,10 +36,10 @@ constexpr int kPauseReceiveBuffer = 65536;
 constexpr const wchar_t kSerialWritten[] = L"MX4711";
 // Above the longest wait the programs allow themselves for one exchange: a
 // LAN write to a printer that stopped reading is given what a USB printer
-// gets for the same block (for the stalled printer's 8 MB about 170 s) and
-// gives up within about four minutes, a command exchange within well under
-// one.
-constexpr DWORD kWriteLimitMs = 240000;
+// gets for the same block (for the stalled printer's 8 MB 166 s a chunk)
+// and gives up within about three and a half minutes, a command exchange
+// within well under one.
+constexpr DWORD kWriteLimitMs = 300000;
 constexpr DWORD kCommandLimitMs = 90000;
 constexpr DWORD kExitLimitMs = 30000;
 
