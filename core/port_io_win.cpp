@@ -194,19 +194,28 @@ struct Progress {
 };
 
 // One chunk through the network library. Returns true and the bytes handed on
-// in *sent, or false after logging the cause.
-bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uint32_t chunk, Progress& progress,
-                  uint32_t* sent) {
+// in *sent, or false after logging the cause. A printer that stops reading
+// (a long flash erase) gets the time a USB or LPT printer gets for the
+// chunk, waitUnits waits of one write slice, whatever the library's own
+// time limit: a call that waited at least one slice and took nothing is a
+// wait, not a failure, while that time lasts. A call that fails sooner is a
+// refusal or a broken connection and ends the chunk at once.
+bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uint32_t chunk, uint32_t waitUnits,
+                  Progress& progress, uint32_t* sent) {
   const NetLibraryBinding* lib = NetLibrary();
   *sent = 0;
   if (!lib || !lib->WritePort) {
     WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(WritePort))");
     return false;
   }
+  const ULONGLONG grace = static_cast<ULONGLONG>(waitUnits) * g_portIoSeams.writeSliceMs;
+  const ULONGLONG chunkStart = GetTickCount64();
   int calls = 0;
   for (;;) {
     uint32_t written = 0;
+    const ULONGLONG callStart = GetTickCount64();
     int ok = lib->WritePort(LqFromHandle(connection->handle), reinterpret_cast<const char*>(position), chunk, &written);
+    const ULONGLONG now = GetTickCount64();
     if (written > chunk) written = chunk;  // never trust a count beyond what was offered
     if (ok == 1) {
       if (chunk != 0 && written == 0) {
@@ -221,15 +230,19 @@ bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uin
       position += written;
       chunk -= written;
       *sent += written;
-    }
-    if (++calls >= kLanWriteCallLimit) {
-      WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))");
-      return false;
+      if (++calls >= kLanWriteCallLimit) {
+        WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))");
+        return false;
+      }
     }
     progress.WaitTick();
     if (chunk != 0 && written == 0) {
-      WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
-      return false;
+      if (now - callStart < g_portIoSeams.writeSliceMs || now - chunkStart >= grace) {
+        WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
+        return false;
+      }
+      DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(%lu ms into the chunk)",
+                static_cast<unsigned long>(now - chunkStart));
     }
     PumpMessages();
     if (chunk == 0) return true;  // all handed on, although the call said otherwise
@@ -513,8 +526,11 @@ int32_t PortClose(HANDLE handle) {
       WriteDebugLog("PortClose Err(CloseHandle)");
       DebugLogF("CloseHandle %lu", error);
     }
+    // A device handle is given a moment before the next open of the same
+    // port; a LAN connection is ended by the close itself, and the next
+    // exchange opens a connection of its own.
+    TickWait(100);
   }
-  TickWait(100);
   LogLeave("PortClose");
   return result;
 }
@@ -568,7 +584,7 @@ int32_t PrinterSendData(uint16_t kind, const PrinterConnection* connection, cons
       uint32_t sent = 0;
       progress.StartChunk();
       bool ok = connection->portKind == PORT_LAN
-                    ? SendChunkLan(connection, data + position, chunk, progress, &sent)
+                    ? SendChunkLan(connection, data + position, chunk, waitUnits, progress, &sent)
                     : SendChunkFile(connection->handle, data + position, chunk, waitUnits, progress, &sent);
       if (!ok) {
         result = PRT_ERR_SEND;

@@ -227,10 +227,12 @@ int32_t SendPrinter(uint16_t kind, PrinterConnection* connection, const wchar_t*
       result = PrinterSendData(kind, connection, commandBuffer->data, commandBuffer->length);
       if (result == 0 && AwaitsReply(kind)) result = CommandWait(kind, connection);
     }
-    // A firmware block is only written once the printer kept the connection
-    // to the end; a command's reply already told.
+    // Without a reply, only the close tells whether the printer took what
+    // was sent (a firmware block, the print command); a reply already told.
     int32_t closed = PortClose(connection->handle);
-    if (result == 0 && (kind == MODE_FWSEND || kind == MODE_FWSEND_LAST)) result = closed;
+    if (result == 0 && (kind == MODE_FWSEND || kind == MODE_FWSEND_LAST || kind == MODE_VERSION_PRINT)) {
+      result = closed;
+    }
   }
   if (kind != MODE_FWSEND && commandBuffer->data) {
     GlobalFree(commandBuffer->data);

@@ -10,7 +10,10 @@ constexpr u_short kDataPort = 9100;
 constexpr uint32_t kPieceSize = 16384;
 constexpr DWORD kPauseMs = 100;
 constexpr DWORD kAddressInUsePauseMs = 500;
-constexpr DWORD kCloseSettleMs = 500;
+// How long a close waits for a reset after the printer closed first, and
+// how often it looks.
+constexpr DWORD kResetWaitMs = 200;
+constexpr DWORD kResetPollMs = 5;
 constexpr int kDrainBufferSize = 256;
 // winsock.h (version 1.1) does not name the shutdown directions.
 constexpr int kShutdownSend = 1;
@@ -246,6 +249,62 @@ int LockedRecv(LqContext* record, char* buffer, int32_t size, int* code) {
   return result;
 }
 
+/// What a close finds on the printer's side of a connection data was
+/// written on, before it closes its own: 0 when the connection stands,
+/// kPrinterClosed after the printer's orderly close, or the code of a reset
+/// or other socket error (the printer dropped the connection and with it
+/// whatever the socket had accepted for it). A receive reports the
+/// printer's close, but not always a reset that follows it; a send of no
+/// bytes fails on a connection that was reset, so it asks for that while
+/// our side is still open. What the printer sent is read and discarded.
+constexpr int kPrinterClosed = -1;
+int CheckPrinterSide(SOCKET socket) {
+  if (send(socket, "", 0, 0) == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
+    return WSAGetLastError();
+  }
+  char scratch[kDrainBufferSize];
+  int early = recv(socket, scratch, sizeof(scratch), 0);
+  if (early == 0) return kPrinterClosed;
+  if (early == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) return WSAGetLastError();
+  return 0;
+}
+
+/// After the printer closed first: waits a short while for the reset that
+/// its side sends for bytes of ours that reach it unread (bytes still on
+/// the way when it closed). A reset answers within a round trip; a printer
+/// that took everything sends none, so this wait is the whole cost of its
+/// early close. Our side stays open meanwhile, or the reset could not be
+/// told.
+int AwaitReset(SOCKET socket) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    int code = CheckPrinterSide(socket);
+    if (code != kPrinterClosed && code != 0) return code;
+    if (Elapsed(start) >= kResetWaitMs) return 0;
+    Sleep(kResetPollMs);
+  }
+}
+
+/// Lets the printer finish and close its side after ours, for at most L;
+/// what it still sends is discarded. Returns the code of a reset or socket
+/// error seen meanwhile when data was written, else 0. (Wine reports a
+/// reset that comes after our half-close as an orderly end; Windows
+/// reports it to the receive.)
+int DrainUntilPrinterCloses(LqContext* record) {
+  char scratch[kDrainBufferSize];
+  const uint32_t limit = TimeLimit(record);
+  DWORD start = GetTickCount();
+  for (;;) {
+    int drained = recv(record->socket, scratch, sizeof(scratch), 0);
+    if (drained == 0) return 0;
+    if (drained == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
+      return record->wrote ? WSAGetLastError() : 0;
+    }
+    if (Elapsed(start) >= limit) return 0;
+    WaitSocket(record->socket, false, kPauseMs);
+  }
+}
+
 }  // namespace
 
 /// Opens a connected, non-blocking data port to host (dotted text or name).
@@ -349,48 +408,30 @@ extern "C" int WINAPI LqRecvPort(LqHandle handle, char* buffer, int32_t size, in
 /// handle; the handle is gone whatever the result. The handle stops
 /// resolving before anything else, so a second close of it returns 0 and no
 /// new transfer can start; the record is freed by the last call inside it.
-/// Returns 0 (with the error value set) when the printer dropped a
-/// connection that data was written on before it was closed from this side.
+/// Returns 0 (with the error value set) when a connection that data was
+/// written on shows that the printer did not take it all.
 extern "C" int WINAPI LqClosePort(LqHandle handle) {
   LqContext* record = LqDetach(handle);
   if (!record) return 0;
   InterlockedExchange(&record->closing, 1);
   // Running transfers see the flag within one pause and leave; only this
-  // call's own reference is then left.
-  while (InterlockedCompareExchange(&record->users, 0, 0) > 1) Sleep(10);
-  Sleep(kCloseSettleMs);
+  // call's own reference is then left. Their reference is what keeps the
+  // record and socket alive, so once they are out the close goes on at once.
+  while (InterlockedCompareExchange(&record->users, 0, 0) > 1) Sleep(1);
 
   int result = 1;
   if (record->socket == INVALID_SOCKET) {
     record->errorValue = 0;
   } else {
-    char scratch[kDrainBufferSize];
-    // A printer that closed or reset the connection before our side was done
-    // with the data sent on it has thrown away what the socket had accepted
-    // for it: the sends all succeeded, yet the job did not arrive whole. A
-    // sound printer keeps the connection until it sees our end of data.
-    int lost = 0;
-    if (record->wrote) {
-      int early = recv(record->socket, scratch, sizeof(scratch), 0);
-      if (early == 0) lost = WSAECONNRESET;
-      if (early == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) lost = WSAGetLastError();
-    }
-    if (!lost) {
+    int lost = record->wrote ? CheckPrinterSide(record->socket) : 0;
+    if (lost == kPrinterClosed) {
+      // The printer ended the connection first. That is sound when it had
+      // read everything, as a printer that restarts once it has the whole
+      // firmware does; bytes still unread on its side draw a reset instead.
+      lost = AwaitReset(record->socket);
+    } else if (!lost) {
       shutdown(record->socket, kShutdownSend);
-      // Let the printer finish and close its side; what it still sends is
-      // discarded.
-      const uint32_t limit = TimeLimit(record);
-      DWORD start = GetTickCount();
-      for (;;) {
-        int drained = recv(record->socket, scratch, sizeof(scratch), 0);
-        if (drained == 0) break;
-        if (drained == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
-          if (record->wrote) lost = WSAGetLastError();
-          break;
-        }
-        if (Elapsed(start) >= limit) break;
-        WaitSocket(record->socket, false, kPauseMs);
-      }
+      lost = DrainUntilPrinterCloses(record);
     }
     shutdown(record->socket, kShutdownBoth);
     if (closesocket(record->socket) == SOCKET_ERROR) {

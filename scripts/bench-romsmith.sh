@@ -7,9 +7,17 @@
 # rates. The time outside the transfer is the rest of the run from the
 # start to the POWER-lamp message plus the way out after the last OK (the
 # operator answers at once, so confirmations count for next to nothing).
+# Then a LAN list of 20 printers, each reading about 1 MB/s: one automatic
+# Romsmith run writes a 600 KB file to all of them, against a plain sender
+# that writes the same file to each in turn; printed are both totals, their
+# ratio and Romsmith's time per printer beyond its transfer (the sinks time
+# each transfer). Last, Get Version (the selected printer) and Reset Printer
+# (the whole list) against simulated printers at the same addresses.
 # Not part of scripts/test.sh.
 #   scripts/bench-romsmith.sh [BUILD_DIR]      (default build/x86_64, built first)
-# Environment: BENCH_BYTES (default 4194304), SLOW_RATE (default 1000000).
+# Environment: BENCH_BYTES (default 4194304), SLOW_RATE (default 1000000),
+# LIST_PRINTERS (default 20), LIST_BYTES (default 614400), LIST_RATE
+# (default 1000000).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" != "--inside" ]; then
@@ -28,7 +36,8 @@ if [ "${1:-}" != "--inside" ]; then
 fi
 build=$2
 say() { echo "$@" >&3; }
-host="${KIT_SIM_BASE:-127.0.0.}2"
+base="${KIT_SIM_BASE:-127.0.0.}"
+host="${base}2"
 bytes=${BENCH_BYTES:-4194304}
 slow_rate=${SLOW_RATE:-1000000}
 work=$(mktemp -d /tmp/kit-bench.XXXXXX)
@@ -38,6 +47,12 @@ stop_sink() {
   sink_pid=""
 }
 trap 'stop_sink; rm -rf "$work"' EXIT
+# Waits for READY in a log written by a background process.
+await_ready() {
+  for _ in $(seq 100); do grep -q READY "$1" && return 0; sleep 0.1; done
+  cat "$1" >&2
+  return 1
+}
 operator="$build/tools/romsmith_operator.exe"
 folder="$work/Romsmith"
 wine "$operator" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" \
@@ -85,3 +100,66 @@ PY
 say "Romsmith firmware write over LAN against a plain sender, $bytes bytes, loopback"
 measure fast
 measure slow --rate "$slow_rate"
+
+# A LAN list of printers, written in one automatic run.
+list_printers=${LIST_PRINTERS:-20}
+list_bytes=${LIST_BYTES:-614400}
+list_rate=${LIST_RATE:-1000000}
+hosts=()
+for i in $(seq 2 $((list_printers + 1))); do hosts+=("${base}$i"); done
+list_folder="$work/RomsmithList"
+wine "$operator" prepare "$(winepath -w "$list_folder")" "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" \
+  PowerOn LAN English "${hosts[@]}"
+python3 "$root/tools/make_firmware.py" "$list_folder/list.hex" "$list_bytes"
+rm -rf "$list_folder/Log"
+say "A LAN list of $list_printers printers reading about $list_rate bytes/s, $list_bytes bytes each, loopback"
+python3 -u "$root/tools/bench_sink.py" "$(IFS=,; echo "${hosts[*]}")" --ports 9100,9101 --expect "$list_bytes" \
+  --rate "$list_rate" --report >"$work/list-sink.txt" 2>&1 &
+sink_pid=$!
+await_ready "$work/list-sink.txt"
+wine "$operator" write "$(winepath -w "$list_folder")" "$(winepath -w "$list_folder/list.hex")" >"$work/list-operator.txt"
+wine "$build/lanquay/bench_lanquay.exe" list "$list_bytes" "${hosts[@]}" | tr -d '\r' >"$work/list-plain.txt"
+for _ in $(seq 100); do
+  [ "$(grep -c '^CONN' "$work/list-sink.txt")" -ge $((2 * list_printers)) ] && break
+  sleep 0.1
+done
+stop_sink
+python3 - "$list_printers" "$list_bytes" "$work/list-sink.txt" "$work/list-operator.txt" "$work/list-plain.txt" >&3 <<'PY'
+import re, sys
+n, total = int(sys.argv[1]), int(sys.argv[2])
+sink, operator, plain = (open(p).read() for p in sys.argv[3:6])
+conns = [l.split() for l in sink.splitlines() if l.startswith("CONN ")]
+romsmith_moves = [float(c[3]) for c in conns if c[1] == "9100" and int(c[2]) == total]
+plain_moves = [float(c[3]) for c in conns if c[1] == "9101" and int(c[2]) == total]
+code = re.search(r"exit code: (\d+)", operator).group(1)
+writing = float(re.search(r"confirmed to POWER lamp ([\d.]+) s", operator).group(1))
+plain_total = float(re.search(r"total ([\d.]+) s", plain).group(1))
+if len(romsmith_moves) != n or len(plain_moves) != n:
+    sys.exit("list: %d of %d Romsmith transfers and %d plain ones arrived whole (exit code %s)"
+             % (len(romsmith_moves), n, len(plain_moves), code))
+print("list Romsmith %7.2f s (confirmation to POWER lamp, exit code %s)  plain sender %7.2f s  ratio %.2f"
+      % (writing, code, plain_total, plain_total / writing))
+print("list beyond the transfer per printer: Romsmith %.3f s, plain sender %.3f s"
+      % ((writing - sum(romsmith_moves)) / n, (plain_total - sum(plain_moves)) / n))
+PY
+
+# Get Version and Reset Printer over the same addresses, simulated printers.
+command_folder="$work/RomsmithCommand"
+wine "$operator" prepare "$(winepath -w "$command_folder")" "$build/romsmith/Romsmith.exe" \
+  "$build/lanquay/lanquay.dll" Online LAN English "${hosts[@]}"
+rm -rf "$command_folder/Log"
+sim_args=()
+for h in "${hosts[@]}"; do sim_args+=(--tcp "$h"); done
+python3 -u "$root/tools/printer_sim.py" --control "${base}1:19900" "${sim_args[@]}" >"$work/sim.txt" 2>&1 &
+sink_pid=$!
+await_ready "$work/sim.txt"
+for command in version reset; do
+  wine "$operator" command "$(winepath -w "$command_folder")" "$command" | tr -d '\r' >"$work/command.txt" || true
+  seconds=$(sed -n 's/^timing: confirmed to result \([0-9.]*\) s/\1/p' "$work/command.txt")
+  case $command in
+    version) say "Get Version (the selected printer of the list): ${seconds:-failed} s" ;;
+    reset) say "Reset Printer over the list of $list_printers: ${seconds:-failed} s" ;;
+  esac
+  grep '^Romsmith reported' "$work/command.txt" >&3 || true
+done
+stop_sink

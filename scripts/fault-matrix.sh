@@ -7,6 +7,8 @@
 #   bash scripts/fault-matrix.sh           the whole matrix (about 15 minutes)
 #   bash scripts/fault-matrix.sh --quick   the test run's subset (about a minute),
 #                                          table in build/x86_64/fault-matrix-quick.md
+#   bash scripts/fault-matrix.sh --faults drop,pause   the cells of those faults,
+#                                          table in build/x86_64/fault-matrix-faults.md
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${KIT_BUILD_DIR:-$root/build}/x86_64"
@@ -24,6 +26,9 @@ args=()
 if [ "${1:-}" = "--quick" ]; then
   table="$build/fault-matrix-quick.md"
   args=(--quick)
+elif [ "${1:-}" = "--faults" ]; then
+  table="$build/fault-matrix-faults.md"
+  args=(--faults "$2")
 fi
 bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
@@ -47,13 +52,15 @@ set -e
   echo "whether the window was idle and usable afterwards, whether every spooler"
   echo "printer was back on its port (fake spooler and port journal), and how the"
   echo "program ended after Exit. A cell is bad on a crash, on no message within"
-  echo "the limit (150 s for a write, 90 s for a command), on a success shown for"
+  echo "the limit (300 s for a write, 90 s for a command), on a success shown for"
   echo "a write the printer did not receive whole, on a window left unusable, a"
   echo "printer left on \"FILE:\" or an unclean end. Faults: the firmware (32 KB)"
   echo "drop cuts the connection after half of the block, a command's after 4"
-  echo "bytes; slow reads 8000 bytes a second; split sends a reply in three pieces"
-  echo "400 ms apart; a stalled LAN printer is given 8 MB of firmware, more than"
-  echo "the socket buffers hold. A stalled printer that is sent less than that is"
+  echo "bytes; close_after takes the whole firmware (a command: its first read) and"
+  echo "then closes its side; slow reads 8000 bytes a second; split sends a reply in"
+  echo "three pieces 400 ms apart; pause stops reading for 90 s after its first read"
+  echo "(a long flash erase); a stalled or pausing LAN printer is given 8 MB of"
+  echo "firmware, more than the socket buffers hold. A stalled printer that is sent less than that is"
   echo "reported written once the close has waited its limit (8 s) for the printer"
   echo "to end the connection: the bytes wait in the buffers and arrive when it reads"
   echo "again. Failing such a write would also fail a sound printer that needs longer"

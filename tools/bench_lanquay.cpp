@@ -2,6 +2,10 @@
 // same block, each to the same kind of sink on loopback. Not a test: run it
 // through scripts/bench-lanquay.sh.
 //   bench_lanquay HOST BYTES LABEL [RUNS]
+//   bench_lanquay list BYTES HOST...
+//       the plain sender alone, writing the block to each host in turn (a
+//       connection each, closed before the next): the reference of a LAN
+//       list write; prints the total time
 // The sink listens on HOST:9100 (lanquay's data port) and HOST:9101 (the
 // plain sender) and answers "DONE\n" once it has every byte, so both times
 // run up to the receiver, not just into the local send buffer.
@@ -110,7 +114,27 @@ double RunPlain(const std::string& host, const std::vector<char>& block, size_t 
 
 }  // namespace
 
+// The plain sender over a list of printers, one after another.
+int RunList(int argc, char** argv) {
+  size_t bytes = strtoul(argv[2], nullptr, 10);
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  std::vector<char> block(bytes);
+  for (size_t i = 0; i < bytes; ++i) block[i] = static_cast<char>(i * 31 + 7);
+  double start = Now();
+  for (int i = 3; i < argc; ++i) {
+    if (RunPlain(argv[i], block, 0) <= 0) {
+      fprintf(stderr, "plain sender: %s failed\n", argv[i]);
+      return 1;
+    }
+  }
+  printf("plain list: %d printers, total %.3f s\n", argc - 3, Now() - start);
+  WSACleanup();
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == "list") return RunList(argc, argv);
   if (argc < 4) {
     fprintf(stderr, "usage: bench_lanquay HOST BYTES LABEL [RUNS]\n");
     return 2;

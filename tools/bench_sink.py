@@ -3,13 +3,16 @@
 the expected number of bytes has arrived, so the sender can time the whole
 transfer up to the receiver. Serves several ports at one loopback address.
 
-    bench_sink.py HOST --ports 9100,9101 --expect BYTES [--rate B/s] [--rcvbuf B] [--report]
+    bench_sink.py HOST[,HOST...] --ports 9100,9101 --expect BYTES [--rate B/s] [--rcvbuf B] [--report]
+
+Several hosts make a LAN list of sinks, each with the same ports and rate.
 
 --rate makes a slow reader that takes about that many bytes per second;
 --rcvbuf shrinks the receive buffer (set before listen, so the advertised
 window stays small from the first segment).
 --report prints "CONN <port> <bytes> <seconds>" when a connection ends: the
-time from its first byte to its last, as the receiver saw them.
+time from its first byte to its last, as the receiver saw them (followed by
+the host).
 """
 import argparse
 import socket
@@ -18,7 +21,7 @@ import threading
 import time
 
 
-def serve(conn, port, args):
+def serve(conn, host, port, args):
     expect, rate = args.expect, args.rate
     start = time.monotonic()
     total = 0
@@ -49,7 +52,7 @@ def serve(conn, port, args):
     finally:
         conn.close()
         if args.report and first is not None:
-            print("CONN %d %d %.4f" % (port, total, last - first), flush=True)
+            print("CONN %d %d %.4f %s" % (port, total, last - first, host), flush=True)
 
 
 def listen(host, port, args):
@@ -63,7 +66,7 @@ def listen(host, port, args):
     def loop():
         while True:
             conn, _ = listener.accept()
-            threading.Thread(target=serve, args=(conn, port, args), daemon=True).start()
+            threading.Thread(target=serve, args=(conn, host, port, args), daemon=True).start()
 
     threading.Thread(target=loop, daemon=True).start()
 
@@ -77,10 +80,12 @@ def main():
     ap.add_argument("--rcvbuf", type=int, default=0)
     ap.add_argument("--report", action="store_true")
     args = ap.parse_args()
-    if not args.host.startswith("127."):
+    hosts = args.host.split(",")
+    if not all(h.startswith("127.") for h in hosts):
         sys.exit("the sink listens on loopback only")
-    for port in args.ports.split(","):
-        listen(args.host, int(port), args)
+    for host in hosts:
+        for port in args.ports.split(","):
+            listen(host, int(port), args)
     print("READY", flush=True)
     while True:
         time.sleep(3600)

@@ -36,11 +36,16 @@ Commands:
 Faults (set fault NAME, with "set arg N" where it takes a number):
     none, silent (no reply), wrong_header, split (reply in 3 pieces, arg ms
     apart, default 400), no_nul (reply without its final NUL), slow (accepts
-    arg bytes per second), drop (drops the connection after arg bytes),
+    arg bytes per second), drop (drops the connection after arg bytes; on
+    LAN what came beyond them stays unread, so the sender sees a reset),
     dsr (DSR held: recorded only, Wine does not report the line state),
     never_answer (port 9200: accepts and never answers), close_at_once
     (both TCP ports: accept and close at once), stall (port 9100: stops
-    reading until the fault changes).
+    reading until the fault changes), close_after (port 9100: takes arg
+    bytes, answering them as usual, then closes its side at once, as a
+    printer that restarts once it has the whole firmware; arg 0: after its
+    first read), pause (port 9100: after its first read stops reading for
+    arg ms, default 45000, as a printer erasing its flash, then reads on).
     Hostile peers, LAN printers only (both TCP ports, every reply):
     endless (the reply, then filler bytes without end until the peer goes
     away, at most two minutes), long (the reply padded to arg bytes, default
@@ -280,6 +285,11 @@ def data_port(printer, conn):
             while printer.fault == "stall":
                 time.sleep(0.05)
             chunk, pause = printer.read_limit()
+            if printer.fault == "drop":
+                # Read no further than the drop: what was sent beyond it is
+                # still unread when the connection goes, as on a printer
+                # that dropped it, and the sender's side sees a reset.
+                chunk = max(1, min(chunk, printer.arg - count))
             data = conn.recv(chunk)
             if not data:
                 break
@@ -287,9 +297,18 @@ def data_port(printer, conn):
                 printer.feed(data[: printer.arg - count])
                 conn.close()
                 return
+            first = count == 0
             count += len(data)
             for reply in printer.feed(data):
                 printer.send_reply(conn.sendall, reply)
+            if printer.fault == "close_after" and count >= printer.arg:
+                # Everything it was sent is read: the close is an orderly one.
+                conn.close()
+                return
+            if printer.fault == "pause" and first:
+                resume = time.monotonic() + (printer.arg or 45000) / 1000.0
+                while printer.fault == "pause" and time.monotonic() < resume:
+                    time.sleep(0.05)
             if pause:
                 time.sleep(pause)
     except OSError:

@@ -11,6 +11,10 @@
 //   romsmith_operator start FOLDER
 //       starts Romsmith from a folder as shipped (no settings file yet),
 //       confirms the start-up notice and leaves with Exit
+//   romsmith_operator command FOLDER version|reset
+//       Get Version (the selected LAN printer) or Reset Printer (every
+//       printer of the LAN list) from the main window: confirms, waits for
+//       the result and prints the time from the confirmation to it, then Exit
 //   romsmith_operator tour FOLDER FIRMWARE PICTURES
 //       an interactive run for the screenshots: the main window in each port
 //       kind, the LAN list sorted by address, then a write to the LAN list
@@ -30,6 +34,9 @@
 namespace {
 
 constexpr int kLanList = 1073;
+constexpr int kGetVersion = 520;
+constexpr int kResetPrinter = 530;
+constexpr int kVersionResult = 1031;
 constexpr int kStartWriting = 532;
 constexpr int kExit = 533;
 constexpr int kProgressOk = 700;
@@ -180,6 +187,42 @@ int StartAndExit(int argc, wchar_t** argv) {
   return static_cast<int>(code);
 }
 
+int Command(int argc, wchar_t** argv) {
+  if (argc < 4) return Fail("command needs FOLDER version|reset");
+  const bool version = std::wstring(argv[3]) == L"version";
+  const int button = version ? kGetVersion : kResetPrinter;
+  gui::Program romsmith;
+  if (!romsmith.Start(std::wstring(argv[2]) + L"\\Romsmith.exe")) return Fail("start");
+  HWND main = gui::WaitTopWindow(romsmith.pid(), L"Romsmith", L"Romsmith");
+  if (!main || !gui::WaitUntil([&] { return gui::ControlEnabled(main, button); })) return Fail("main window");
+  gui::MessageBoxSeen box;
+  if (!gui::Click(main, button) || !gui::WaitMessageBox(romsmith.pid(), &box) || !gui::PressBoxButton(box, IDOK)) {
+    return Fail("confirmation");
+  }
+  const double confirmed = Seconds();
+  bool failed = false;
+  gui::WaitUntil([&] {
+    failed = !gui::MessageBoxes(romsmith.pid()).empty();
+    if (failed) return true;
+    if (!IsWindowEnabled(main) || !gui::ControlEnabled(main, button)) return false;
+    return !version || !gui::ControlText(main, kVersionResult).empty();
+  }, 15 * 60 * 1000);
+  const double done = Seconds();
+  if (failed) {
+    gui::MessageBoxSeen shown = gui::MessageBoxes(romsmith.pid()).front();
+    printf("Romsmith reported: %s\n", FirstLine(shown.text).c_str());
+    gui::PressBoxButton(shown, IDOK);
+  } else if (version) {
+    printf("version shown:%s\n", gui::Narrow(gui::ControlText(main, kVersionResult)).c_str());
+  }
+  printf("timing: confirmed to result %.3f s\n", done - confirmed);
+  gui::WaitUntil([&] { return IsWindowEnabled(main) && gui::MessageBoxes(romsmith.pid()).empty(); });
+  if (!gui::Click(main, kExit)) return Fail("exit");
+  DWORD code = 0;
+  if (!romsmith.WaitExit(&code)) return Fail("end");
+  return failed ? 1 : 0;
+}
+
 int Tour(int argc, wchar_t** argv) {
   if (argc < 5) return Fail("tour needs FOLDER FIRMWARE PICTURES");
   std::wstring folder = argv[2];
@@ -234,6 +277,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"write") return Write(argc, argv);
   if (command == L"start") return StartAndExit(argc, argv);
   if (command == L"tour") return Tour(argc, argv);
-  fprintf(stderr, "usage: romsmith_operator prepare|write|start|tour ...\n");
+  if (command == L"command") return Command(argc, argv);
+  fprintf(stderr, "usage: romsmith_operator prepare|write|start|command|tour ...\n");
   return 100;
 }

@@ -14,6 +14,7 @@
 #include "core/firmware_file.h"
 #include "core/net_binding.h"
 #include "core/net_library.h"
+#include "core/port_io.h"
 #include "core/printer_connection.h"
 #include "core/printer_search.h"
 #include "core/program_state.h"
@@ -243,6 +244,77 @@ TEST_F(NetLanExchange, OneFirmwareFileToThreeLanPrinters) {
     std::vector<unsigned char> got = SimReceivedBulk(SimHost(n));
     EXPECT_TRUE(got == file) << SimHost(n) << ": got " << got.size() << " bytes, expected " << kBytes;
   }
+}
+
+// Print Version has no reply: only the close tells whether the printer took
+// the command. One that read it and then closed its side is sound; one that
+// had closed before the command came lost it.
+TEST_F(NetLanExchange, PrintVersionIsJudgedByTheClose) {
+  g_program.netSlot = kNetSlotLanquay;
+  const std::string host = SimHost(2);
+  struct Case {
+    const char* fault;
+    int32_t result;
+  } cases[] = {{"none", PRT_SUCCESS}, {"close_after", PRT_SUCCESS}, {"close_at_once", PRT_ERR_SEND}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand(host + " reset"), "OK");
+    ASSERT_EQ(SimCommand(host + " set fault " + c.fault), "OK");
+    PrinterConnection connection = LanConnection(host);
+    CommandBuffer buffer = {};
+    EXPECT_EQ(SendPrinter(MODE_VERSION_PRINT, &connection, nullptr, &buffer), c.result) << c.fault;
+    folder_.TakeLog();
+  }
+  ASSERT_EQ(SimCommand(host + " reset"), "OK");
+}
+
+// A printer that stops reading for longer than lanquay's own limit (five
+// limits of 1 s here) while it erases its flash is given the grace a USB
+// printer gets for the block: 83 waits of one write slice (shortened to
+// 150 ms here) for each chunk. One that never reads again still fails,
+// within that time and one more call of the library.
+TEST_F(NetLanExchange, PausingPrinterGetsTheGraceOfAUsbPrinter) {
+  g_program.netSlot = kNetSlotLanquay;
+  const std::string host = SimHost(3);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\NWD_QUAYDLL", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  for (const char* name : {"TIME", "RETRY"}) {
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+  }
+  g_portIoSeams.writeSliceMs = 150;
+  const uint32_t kBytes = 8 * 1024 * 1024;  // more than the socket buffers hold
+  CommandBuffer block = {kBytes, static_cast<BYTE*>(GlobalAlloc(GPTR, kBytes))};
+  ASSERT_NE(block.data, nullptr);
+  struct Case {
+    const char* fault;
+    int32_t result;
+  } cases[] = {{"pause", PRT_SUCCESS}, {"stall", PRT_ERR_SEND}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand(host + " reset"), "OK");
+    // A window small enough that the buffers fill, big enough that the
+    // printer takes the rest quickly once it reads again.
+    ASSERT_EQ(SimCommand(host + " set rcvbuf 65536"), "OK");
+    ASSERT_EQ(SimCommand(host + " set arg 11000"), "OK");
+    ASSERT_EQ(SimCommand(host + " set fault " + c.fault), "OK");
+    PrinterConnection connection = LanConnection(host);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(SendPrinter(MODE_FWSEND, &connection, nullptr, &block), c.result) << c.fault;
+    const DWORD took = GetTickCount() - start;
+    if (c.result == PRT_SUCCESS) {
+      EXPECT_EQ(SimCommand(host + " wait_count " + std::to_string(kBytes) + " 10000"), "OK " + std::to_string(kBytes));
+    } else {
+      EXPECT_LT(took, 83u * 150u + 5000u + 3000u) << c.fault;
+    }
+    folder_.TakeLog();
+  }
+  GlobalFree(block.data);
+  g_portIoSeams.writeSliceMs = kWriteSliceMs;
+  RegDeleteValueA(key, "TIME");
+  RegDeleteValueA(key, "RETRY");
+  RegCloseKey(key);
+  ASSERT_EQ(SimCommand(host + " reset"), "OK");
 }
 
 TEST_F(NetLanExchange, PrinterNotListening) {
