@@ -19,9 +19,17 @@
 //       an interactive run for the screenshots: the main window in each port
 //       kind, the LAN list sorted by address, then a write to the LAN list
 //       with its progress dialog
+//   romsmith_operator soak FOLDER FIRMWARE WRITES VERSIONS
+//       one Romsmith session: Start writing of FIRMWARE to the LAN list
+//       WRITES times (each printer of the simulator must have received the
+//       file), then Get Version on COM5 VERSIONS times; prints a table of
+//       the time per run and the process's handles, GDI and USER objects
+//       and private bytes per 50 runs, and exits with 0 when the last 50
+//       runs show no growth over the first 50
 // Pictures are saved as BMP files; the scripts convert them.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -29,14 +37,18 @@
 
 #include "tests/gui/list_view_probe.h"
 #include "tests/win/message_box_driver.h"
+#include "tests/win/sim_client.h"
 #include "tools/gui_driver.h"
+#include "tools/process_figures.h"
 
 namespace {
 
+constexpr int kFileName = 1021;
+constexpr int kVersionResult = 1031;
+constexpr int kKindCom = 1042;
 constexpr int kLanList = 1073;
 constexpr int kGetVersion = 520;
 constexpr int kResetPrinter = 530;
-constexpr int kVersionResult = 1031;
 constexpr int kStartWriting = 532;
 constexpr int kExit = 533;
 constexpr int kProgressOk = 700;
@@ -268,6 +280,111 @@ int Tour(int argc, wchar_t** argv) {
   return romsmith.WaitExit(&code) ? 0 : Fail("end");
 }
 
+uint32_t Crc32(const std::vector<unsigned char>& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::vector<unsigned char> ReadBytes(const std::wstring& path) {
+  std::vector<unsigned char> bytes;
+  if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+    unsigned char chunk[65536];
+    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), file)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+    fclose(file);
+  }
+  return bytes;
+}
+
+// The main window idle again: enabled, no message box open.
+bool MainIdle(DWORD pid, HWND main) {
+  return gui::WaitUntil([&] { return IsWindowEnabled(main) && gui::MessageBoxes(pid).empty(); });
+}
+
+// One Start writing to every printer of the LAN list, both closing
+// messages confirmed; each printer must hold exactly the file afterwards
+// (and is emptied for the next run, so that the simulator does not grow).
+bool WriteToLanList(DWORD pid, HWND main, const std::string& expected) {
+  gui::MessageBoxSeen box;
+  if (!gui::Click(main, kStartWriting) || !gui::WaitMessageBox(pid, &box)) return false;
+  if (!box.cancelButton) {
+    printf("Romsmith reported: %s\n", FirstLine(box.text).c_str());
+    return false;
+  }
+  if (!gui::PressBoxButton(box, IDOK)) return false;
+  HWND progress = WaitProgressDialog(pid);
+  double unused = 0;
+  if (!progress || !FollowWrite(pid, progress, L"", &unused) || !MainIdle(pid, main)) return false;
+  for (int printer : {2, 3, 4}) {
+    std::string got = SimCommand(SimHost(printer) + " received_crc");
+    if (got != expected) {
+      printf("printer %s holds \"%s\", not \"%s\"\n", SimHost(printer).c_str(), got.c_str(), expected.c_str());
+      return false;
+    }
+    SimCommand(SimHost(printer) + " clear");
+  }
+  return true;
+}
+
+// One Get Version on the COM printer: the result label, emptied before the
+// click, shows the printer's version again once the window is idle.
+bool GetVersion(DWORD pid, HWND main) {
+  SetWindowTextW(GetDlgItem(main, kVersionResult), L"");
+  gui::MessageBoxSeen box;
+  if (!gui::Click(main, kGetVersion) || !gui::WaitMessageBox(pid, &box) || !box.cancelButton ||
+      !gui::PressBoxButton(box, IDOK)) {
+    return false;
+  }
+  std::vector<gui::MessageBoxSeen> boxes;
+  bool shown = gui::WaitUntil([&] {
+    boxes = gui::MessageBoxes(pid);
+    return !boxes.empty() || (!gui::ControlText(main, kVersionResult).empty() && IsWindowEnabled(main));
+  });
+  if (!boxes.empty()) printf("Romsmith reported: %s\n", FirstLine(boxes.front().text).c_str());
+  return shown && boxes.empty();
+}
+
+int SoakRun(int argc, wchar_t** argv) {
+  if (argc < 6) return Fail("soak needs FOLDER FIRMWARE WRITES VERSIONS");
+  const std::wstring exe = std::wstring(argv[2]) + L"\\Romsmith.exe";
+  const std::wstring firmware = argv[3];
+  const int writes = _wtoi(argv[4]);
+  const int versions = _wtoi(argv[5]);
+  std::vector<unsigned char> bytes = ReadBytes(firmware);
+  char expected[64];
+  snprintf(expected, sizeof(expected), "OK %zu %08x", bytes.size(), static_cast<unsigned>(Crc32(bytes)));
+  for (int printer : {2, 3, 4}) SimCommand(SimHost(printer) + " reset");
+  SimCommand("com reset");
+
+  gui::Program romsmith;
+  if (!romsmith.Start(exe)) return Fail("start");
+  const DWORD pid = romsmith.pid();
+  HWND main = gui::WaitTopWindow(pid, L"Romsmith", L"Romsmith");
+  if (!main || !gui::SetText(pid, main, kFileName, firmware) ||
+      !gui::WaitUntil([&] { return gui::ControlEnabled(main, kStartWriting); })) {
+    return Fail("main window with the firmware file");
+  }
+  char title[128];
+  snprintf(title, sizeof(title), "Romsmith, Start writing of %zu bytes to the LAN list of three printers",
+           bytes.size());
+  printf("### %s\n\n", title);
+  bool ok = soak::Soak(title, pid, exe, writes, [&](int) { return WriteToLanList(pid, main, expected); });
+
+  if (!gui::Click(main, kKindCom) || !gui::WaitUntil([&] { return gui::ControlEnabled(main, kGetVersion); })) {
+    return Fail("port kind COM");
+  }
+  printf("\n### Romsmith, Get Version on COM5\n\n");
+  ok = soak::Soak("Romsmith, Get Version on COM5", pid, exe, versions, [&](int) { return GetVersion(pid, main); }) &&
+       ok;
+
+  DWORD code = 0;
+  if (!gui::Click(main, kExit) || !romsmith.WaitExit(&code)) return Fail("exit");
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -278,6 +395,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"start") return StartAndExit(argc, argv);
   if (command == L"tour") return Tour(argc, argv);
   if (command == L"command") return Command(argc, argv);
-  fprintf(stderr, "usage: romsmith_operator prepare|write|start|command|tour ...\n");
+  if (command == L"soak") return SoakRun(argc, argv);
+  fprintf(stderr, "usage: romsmith_operator prepare|write|start|command|tour|soak ...
+");
   return 100;
 }
