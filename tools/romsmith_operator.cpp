@@ -396,7 +396,6 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"tour") return Tour(argc, argv);
   if (command == L"command") return Command(argc, argv);
   if (command == L"soak") return SoakRun(argc, argv);
-  fprintf(stderr, "usage: romsmith_operator prepare|write|start|command|tour|soak ...
-");
+  fprintf(stderr, "usage: romsmith_operator prepare|write|start|command|tour|soak ...\n");
   return 100;
 }
