@@ -16,6 +16,7 @@
 #include "resource.h"
 #include "result_codes.h"
 #include "result_message.h"
+#include "run_record.h"
 #include "send_printer.h"
 #include "settings_types.h"
 #include "spooler.h"
@@ -165,6 +166,7 @@ void OnStartWriting() {
     EndUnattendedRun(kExitNoLanPrinters);
     return;
   }
+  BeginRunRecord(path, FirmwareData);
 
   RefreshUsbPorts();
   PrinterConnection connection;
@@ -182,6 +184,7 @@ void OnStartWriting() {
   const wchar_t* places[] = {port, path, OnLan() ? kLanNotice.In(language) : L""};
   std::wstring text = FillPlaces(CatalogueText(CatalogueOwner::kRomsmith, kMessageConfirmWrite, language), places, 3);
   if (ShowResultMessage(window, kMessageConfirmWrite, text.c_str()) != IDOK) {
+    CloseRunRecord(kExitDeclined);
     FreeFirmwareBlock();
     FinishOperation();
     EndUnattendedRun(kExitDeclined);
@@ -200,7 +203,9 @@ void OnStartWriting() {
     }
     ShowPreparing(dialog, i);
     uint16_t kind = i == printers - 1 ? MODE_FWSEND_LAST : MODE_FWSEND;
+    RecordPrinterStart(i);
     result = ExchangeWithPrinter(kind, path, &FirmwareData);
+    RecordPrinterEnd(i, result);
     if (result != 0) break;
   }
   // A run that stopped before its last printer still holds the block.
@@ -216,6 +221,7 @@ void OnStartWriting() {
       EndBusy(window);
       EndUnattendedRun(kExitWriteFailed);
     }
+    CloseRunRecord(kExitWriteFailed);
   } else {
     g_progress.writeSucceeded = 1;
     ShowPowerLampStep();

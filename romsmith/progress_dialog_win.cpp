@@ -5,6 +5,7 @@
 #include "program_frame.h"
 #include "program_state.h"
 #include "resource.h"
+#include "run_record.h"
 #include "settings_types.h"
 #include "texts.h"
 
@@ -38,17 +39,21 @@ void OnOk(HWND dialog) {
     // Wine hands a click to a disabled button too; OK means nothing until
     // the write has ended.
     if (!IsWindowEnabled(GetDlgItem(dialog, IDC_PROGRESS_OK))) return;
+    if (g_progress.writeSucceeded != 0) ReadVersionsAfterWrite(dialog);
     g_progress.state = kProgressClosing;
     SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kWritingDoneText.In(Language()));
     return;
   }
   bool confirmed = g_progress.state == kProgressClosing && g_progress.writeSucceeded != 0;
   g_progress.writeSucceeded = 0;
+  CloseRunRecord(confirmed ? kExitWritten : g_mainWindow.exitCode);
   DestroyWindow(dialog);
   EndUnattendedRun(confirmed ? kExitWritten : g_mainWindow.exitCode);
 }
 
 void OnDestroy() {
+  // Closed before the closing messages were confirmed.
+  CloseRunRecord(kExitInterrupted);
   HWND window = g_program.mainWindow;
   if (window != nullptr) EndBusy(window);
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 
 #include "core/run_report.h"
+#include "tests/json_check.h"
 
 #ifndef __has_feature
 #define __has_feature(x) 0
@@ -12,49 +12,7 @@
 
 namespace {
 
-// A strict JSON reader that only answers whether the text is one valid value.
-struct JsonCheck {
-  const std::string& s;
-  size_t i = 0;
-  void Space() { while (i < s.size() && (s[i] == ' ' || s[i] == '\n' || s[i] == '\r' || s[i] == '\t')) ++i; }
-  bool Eat(char c) { Space(); if (i < s.size() && s[i] == c) { ++i; return true; } return false; }
-  bool Word(const char* w) { Space(); size_t n = strlen(w); if (s.compare(i, n, w) != 0) return false; i += n; return true; }
-  bool String() {
-    if (!Eat('"')) return false;
-    while (i < s.size() && s[i] != '"') {
-      unsigned char c = static_cast<unsigned char>(s[i++]);
-      if (c < 0x20) return false;
-      if (c == '\\') {
-        if (i >= s.size()) return false;
-        char e = s[i++];
-        if (e == 'u') { for (int k = 0; k < 4; ++k) if (i >= s.size() || !isxdigit(static_cast<unsigned char>(s[i++]))) return false; }
-        else if (!strchr("\"\\/bfnrt", e)) return false;
-      }
-    }
-    return Eat('"');
-  }
-  bool Value() {
-    Space();
-    if (i >= s.size()) return false;
-    if (s[i] == '"') return String();
-    if (s[i] == '{' || s[i] == '[') {
-      char close = s[i] == '{' ? '}' : ']';
-      ++i;
-      if (Eat(close)) return true;
-      do {
-        if (close == '}' && !(String() && Eat(':'))) return false;
-        if (!Value()) return false;
-      } while (Eat(','));
-      return Eat(close);
-    }
-    if (Word("null") || Word("true") || Word("false")) return true;
-    size_t start = i;
-    while (i < s.size() && strchr("-+.0123456789eE", s[i])) ++i;
-    return i > start;
-  }
-  bool Whole() { bool ok = Value(); Space(); return ok && i == s.size(); }
-};
-bool ValidJson(const std::string& text) { return JsonCheck{text}.Whole(); }
+using json_check::ValidJson;
 
 TEST(RunReport, StringsBecomeValidJson) {
   const struct {
