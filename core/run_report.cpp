@@ -150,11 +150,19 @@ std::string VersionCheck(const ReportPrinter& p) {
 }
 
 uint32_t FileCrc32(const uint8_t* data, size_t size, uint32_t crc) {
+  // A byte at a time: firmware files run to megabytes.
+  static const struct Table {
+    uint32_t entry[256];
+    Table() {
+      for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        entry[n] = c;
+      }
+    }
+  } kTable;
   crc = ~crc;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
+  for (size_t i = 0; i < size; ++i) crc = kTable.entry[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
   return ~crc;
 }
 
