@@ -125,6 +125,9 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_EQ(json_check::Values(json, "mode")[0], flow.updateMode ? "update" : "rewrite_all");
     EXPECT_EQ(json_check::Values(json, "exit_code")[0], "null");
     EXPECT_EQ(json_check::Values(json, "size")[0], std::to_string(s.firmware.size()));
+    char crc[9];
+    snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(FileCrc32(s.firmware.data(), s.firmware.size())));
+    EXPECT_EQ(json_check::Values(json, "crc32")[0], crc);
     const std::vector<std::string> codes = json_check::Values(json, "code");
     const std::vector<std::string> messages = json_check::Values(json, "message");
     for (size_t i = 0; i < flow.results.size() && i < codes.size() && i < messages.size(); ++i) {
