@@ -118,6 +118,9 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   std::string json, text;
   if (flow.reportsBlocked) {
     DeleteFileW(reports.c_str());
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+      return line.rfind("RunReport Err(", 0) == 0;
+    })) << "the report that could not be written is not in the log";
   } else {
     ASSERT_TRUE(LatestRunReport(&json, &text)) << "no run report";
     EXPECT_TRUE(json_check::ValidJson(json)) << json;
