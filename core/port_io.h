@@ -74,6 +74,9 @@ int32_t PrinterCheck(const PrinterConnection* connection);
 // Sends length bytes in chunks. Kinds 14 and 15 drive the progress dialog.
 // Returns 0 or PRT_ERR_SEND.
 int32_t PrinterSendData(uint16_t kind, const PrinterConnection* connection, const BYTE* data, uint32_t length);
+// The bytes the last PrinterSendData handed on: what a run report shows of a
+// write that broke off.
+extern uint32_t g_sentBytes;
 
 // Receives a reply of the kind into buffer; *inOutLength gives the capacity
 // and returns the bytes received. Returns 0, PRT_ERR_RECEIVE or

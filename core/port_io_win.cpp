@@ -558,8 +558,11 @@ int32_t PrinterCheck(const PrinterConnection* connection) {
   return ready;
 }
 
+uint32_t g_sentBytes = 0;
+
 int32_t PrinterSendData(uint16_t kind, const PrinterConnection* connection, const BYTE* data, uint32_t length) {
   LogEnter("PrinterSendData");
+  g_sentBytes = 0;
   Progress progress{IsProgressKind(kind), length};
   progress.Begin();
   if (progress.active) PumpMessages();
@@ -591,6 +594,7 @@ int32_t PrinterSendData(uint16_t kind, const PrinterConnection* connection, cons
         break;
       }
       position += sent;
+      g_sentBytes = position;
       progress.AfterChunk(position);
       WriteDebugLog("PrinterSendData WriteFile Success");
       PumpMessages();

@@ -19,6 +19,7 @@
 #include "resource.h"
 #include "result_codes.h"
 #include "result_message.h"
+#include "run_record.h"
 #include "send_printer.h"
 #include "settings_types.h"
 #include "spooler.h"
@@ -184,6 +185,7 @@ void OnStartWriting() {
     EndUnattendedRun(kExitNoLanPrinters);
     return;
   }
+  BeginRunRecord(path, FirmwareData);
 
   RefreshUsbPorts();
   PrinterConnection connection;
@@ -201,6 +203,7 @@ void OnStartWriting() {
   const wchar_t* places[] = {port, path, OnLan() ? kLanNotice.In(language) : L""};
   std::wstring text = FillPlaces(CatalogueText(CatalogueOwner::kRomsmith, kMessageConfirmWrite, language), places, 3);
   if (ShowResultMessage(window, kMessageConfirmWrite, text.c_str()) != IDOK) {
+    CloseRunRecord(kExitDeclined);
     FreeFirmwareBlock();
     FinishOperation();
     EndUnattendedRun(kExitDeclined);
@@ -223,7 +226,9 @@ void OnStartWriting() {
     // A printer left on "FILE:" is tried again by the next give-back; the
     // run goes on, as the firmware reached this printer.
     int32_t giveBack = 0;
+    RecordPrinterStart(i);
     result = ExchangeWithPrinter(kind, path, &FirmwareData, &giveBack);
+    RecordPrinterEnd(i, result);
     if (result != 0) break;
   }
   // A run that stopped before its last printer still holds the block.
@@ -239,6 +244,7 @@ void OnStartWriting() {
       EndBusy(window);
       EndUnattendedRun(kExitWriteFailed);
     }
+    CloseRunRecord(kExitWriteFailed);
   } else {
     g_progress.writeSucceeded = 1;
     if (g_program.progressDialog != nullptr) TellPrintersLeftOnFile(g_program.progressDialog);

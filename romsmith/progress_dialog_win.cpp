@@ -5,6 +5,7 @@
 #include "program_frame.h"
 #include "program_state.h"
 #include "resource.h"
+#include "run_record.h"
 #include "settings_types.h"
 #include "texts.h"
 
@@ -38,6 +39,7 @@ void OnOk(HWND dialog) {
     // Wine hands a click to a disabled button too; OK means nothing until
     // the write has ended.
     if (!IsWindowEnabled(GetDlgItem(dialog, IDC_PROGRESS_OK))) return;
+    if (g_progress.writeSucceeded != 0) ReadVersionsAfterWrite(dialog);
     g_progress.state = kProgressClosing;
     SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kWritingDoneText.In(Language()));
     return;
@@ -46,11 +48,14 @@ void OnOk(HWND dialog) {
   int written = g_progress.printersLeftOnFile != 0 ? kExitWrittenPrinterLeftOnFile : kExitWritten;
   g_progress.writeSucceeded = 0;
   g_progress.printersLeftOnFile = 0;
+  CloseRunRecord(confirmed ? written : g_mainWindow.exitCode);
   DestroyWindow(dialog);
   EndUnattendedRun(confirmed ? written : g_mainWindow.exitCode);
 }
 
 void OnDestroy() {
+  // Closed before the closing messages were confirmed.
+  CloseRunRecord(kExitInterrupted);
   HWND window = g_program.mainWindow;
   if (window != nullptr) EndBusy(window);
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));

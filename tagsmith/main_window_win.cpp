@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <cwchar>
+#include <string>
 
 #include "program_frame.h"
 #include "program_state.h"
@@ -8,6 +9,7 @@
 #include "result_message.h"
 #include "send_printer.h"
 #include "serial_operations.h"
+#include "serial_record.h"
 #include "settings_types.h"
 #include "spooler.h"
 #include "tagsmith_texts.h"
@@ -113,7 +115,11 @@ void OnWriteSerial(HWND window) {
   wchar_t serial[kSerialReadChars] = {};
   GetDlgItemTextW(window, IDC_SERIAL_INPUT, serial, kSerialReadChars);
   if (!ConfirmAndBegin(window, kMessageConfirmWrite, focus)) return;
+  // The number the printer last reported in this run (a read or a
+  // read-back): what it held before this write.
+  const std::wstring before = SerialNumberText;
   int32_t result = WritePrinterSerial(serial);
+  RecordSerialWrite(before.empty() ? nullptr : before.c_str(), serial, result);
   g_frame.busy = 1;
   ShowResultMessage(window, result != 0 ? result : kMessageWriteDone, nullptr);
   FinishOperation(window, focus);

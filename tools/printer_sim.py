@@ -13,7 +13,10 @@ Commands:
     reset                      defaults, no fault, recorded bytes cleared
     clear                      recorded bytes cleared
     set <key> <value...>       number, version, serial, fault, arg, device_id,
-                               devid_size, rcvbuf
+                               devid_size, rcvbuf, next_version (the version
+                               reported once a firmware write (over 1 KB
+                               since the last command) was followed by a
+                               version request)
     get <key>                  "OK <value>" of a key that set takes (tests that
                                stand in for line states Wine cannot report,
                                such as DSR, read the fault here)
@@ -88,6 +91,8 @@ class Printer:
     def reset(self):
         self.number = "ABC-123"
         self.version = "01.23  A"
+        self.next_version = ""
+        self.bytes_since_command = 0
         self.serial = "SN000001"
         self.fault = "none"
         self.arg = 0
@@ -125,6 +130,7 @@ class Printer:
         with self.lock:
             self.received += data
             self.pending += data
+            self.bytes_since_command += len(data)
             while True:
                 m = COMMAND_RE.search(self.pending)
                 if not m:
@@ -143,10 +149,13 @@ class Printer:
                 elif cmd == RESET3:
                     out.append(self._reply("reset3"))
                 elif cmd == READFIX:
+                    if self.next_version and self.bytes_since_command > 1024:
+                        self.version, self.next_version = self.next_version, ""
                     out.append(self._reply("readfix"))
                 elif cmd == READVARI:
                     out.append(self._reply("readvari"))
                 del self.pending[:end]
+                self.bytes_since_command = 0
             self.lock.notify_all()
         if self.fault == "silent":
             return []
@@ -355,7 +364,7 @@ def control(printers, line):
             key, _, value = rest.partition(" ")
             if key in ("arg", "devid_size", "rcvbuf"):
                 setattr(p, key, int(value))
-            elif key in ("number", "version", "serial", "fault", "device_id"):
+            elif key in ("number", "version", "serial", "fault", "device_id", "next_version"):
                 setattr(p, key, value)
             else:
                 return "ERR unknown key " + key

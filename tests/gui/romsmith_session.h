@@ -87,6 +87,14 @@ std::vector<unsigned char> MakeFirmware(size_t bytes, unsigned seed);
 // Catalogue message `number` in `language`, with "%s" replaced in turn by `args`.
 std::wstring Message(int number, int language, const std::vector<std::wstring>& args = {});
 
+// The reports folder both programs write to in this prefix: its run reports
+// and serial-number records removed / the newest run report's JSON and text
+// (false when none was saved since the last removal) / a file's bytes ("" when
+// missing).
+void ClearReports();
+bool LatestRunReport(std::string* json, std::string* text);
+std::string FileBytes(const std::wstring& path);
+
 // The simulated printer's address as Romsmith's list shows it.
 std::wstring SimAddress(int printer);
 // Puts every simulated printer back to its defaults and empties what it received.

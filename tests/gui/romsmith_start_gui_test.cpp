@@ -12,6 +12,7 @@
 #include "romsmith/exit_codes.h"
 #include "romsmith/resource.h"
 #include "romsmith_session.h"
+#include "tests/json_check.h"
 #include "tests/win/damaged_settings.h"
 #include "tests/win/sim_client.h"
 
@@ -49,6 +50,7 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
     ASSERT_EQ(SimCommand(SimHost(2) + " set arg 50000"), "OK");
   }
   RomsmithSession s(L"auto");
+  ClearReports();
   RomsmithSetup setup;
   setup.updateMode = run.updateMode;
   setup.kind = run.kind;
@@ -122,6 +124,18 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   DWORD code = 99;
   ASSERT_TRUE(s.program.WaitExit(&code)) << "the automatic run did not end by itself";
   EXPECT_EQ(code, static_cast<DWORD>(run.exitCode));
+  // A run that reached its printers' list leaves a report with its exit code.
+  std::string json, text;
+  const bool reported = LatestRunReport(&json, &text);
+  EXPECT_EQ(reported, run.end != AutoEnd::kRejected && run.end != AutoEnd::kEmptyList);
+  if (reported) {
+    EXPECT_TRUE(json_check::ValidJson(json)) << json;
+    EXPECT_EQ(json_check::Values(json, "exit_code")[0], std::to_string(run.exitCode));
+    const char* result = run.end == AutoEnd::kDeclined ? "not_attempted"
+                         : run.end == AutoEnd::kFailed ? "failed"
+                                                       : "written";
+    EXPECT_EQ(json_check::Values(json, "result"), std::vector<std::string>{result});
+  }
   int switches = 0;
   std::string why;
   if (run.end != AutoEnd::kWrittenLeftOnFile) {

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 
+#include "core/run_report_files.h"
 #include "romsmith/resource.h"
 #include "romsmith_session.h"
+#include "tests/json_check.h"
 #include "tests/win/sim_client.h"
 
 namespace {
@@ -26,6 +28,10 @@ struct WriteFlow {
   std::vector<int> written;         // printers that must hold the file (0: COM)
   std::vector<int> untouched;       // printers that must receive nothing
   bool fails;                       // message 19 above the progress dialog
+  std::vector<std::string> results = {};  // each printer's result in the run report
+  bool reportsBlocked = false;            // the reports folder cannot be made
+  const char* nextVersion = nullptr;      // what each printer reports once written (null: its old version)
+  std::vector<std::string> versionChecks = {};  // each printer's "version_check"
   size_t bytes = 150 * 1024;        // of the firmware file
   const wchar_t* comPort = L"COM5";
   int refusal = 0;                  // a file message (with the path) instead of the confirmation
@@ -46,7 +52,18 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     int printer = std::stoi(fault);
     ASSERT_EQ(SimCommand(SimHost(printer) + " set fault " + fault.substr(fault.find(' ') + 1)), "OK");
   }
+  for (int printer : flow.nextVersion != nullptr ? flow.lanList : std::vector<int>()) {
+    ASSERT_EQ(SimCommand(SimHost(printer) + " set next_version " + flow.nextVersion), "OK");
+  }
   RomsmithSession s(L"write");
+  ClearReports();
+  // A file where the folder should be: no report can be written.
+  const std::wstring reports = ReportFolder();
+  if (flow.reportsBlocked) {
+    CreateDirectoryW(reports.substr(0, reports.rfind(L'\\')).c_str(), nullptr);
+    RemoveDirectoryW(reports.c_str());
+    CloseHandle(CreateFileW(reports.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  }
   RomsmithSetup setup;
   setup.language = flow.language;
   setup.updateMode = flow.updateMode;
@@ -124,7 +141,44 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), 1u) << "the firmware file is read once per run";
   if (!flow.fails) {
     size_t printers = flow.lanList.empty() ? 1 : flow.lanList.size();
-    EXPECT_EQ(CountLines(log, "SendPrinter Start"), printers);
+    // Update mode reads each printer's version before and after its write.
+    EXPECT_EQ(CountLines(log, "SendPrinter Start"), printers * (flow.updateMode ? 3 : 1));
+  }
+
+  std::string json, text;
+  if (flow.reportsBlocked) {
+    DeleteFileW(reports.c_str());
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+      return line.rfind("RunReport Err(", 0) == 0;
+    })) << "the report that could not be written is not in the log";
+  } else {
+    ASSERT_TRUE(LatestRunReport(&json, &text)) << "no run report";
+    EXPECT_TRUE(json_check::ValidJson(json)) << json;
+    EXPECT_EQ(json_check::Values(json, "result"), flow.results);
+    EXPECT_EQ(json_check::Values(json, "mode")[0], flow.updateMode ? "update" : "rewrite_all");
+    EXPECT_EQ(json_check::Values(json, "exit_code")[0], "null");
+    EXPECT_EQ(json_check::Values(json, "size")[0], std::to_string(s.firmware.size()));
+    char crc[9];
+    snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(FileCrc32(s.firmware.data(), s.firmware.size())));
+    EXPECT_EQ(json_check::Values(json, "crc32")[0], crc);
+    const std::vector<std::string> codes = json_check::Values(json, "code");
+    const std::vector<std::string> messages = json_check::Values(json, "message");
+    for (size_t i = 0; i < flow.results.size() && i < codes.size() && i < messages.size(); ++i) {
+      const bool failed = flow.results[i] == "failed";
+      EXPECT_EQ(codes[i] != "0" && codes[i] != "null", failed) << i;
+      const std::string box = gui::Narrow(Message(19, flow.language));
+      EXPECT_EQ(messages[i], failed ? box.substr(0, box.find('\n')) : "") << i;
+    }
+    EXPECT_EQ(json_check::Values(json, "version_check"), flow.versionChecks);
+    if (flow.nextVersion != nullptr) {
+      // The version read after the write shows where Get Version shows its result.
+      const std::string shown = gui::Narrow(gui::ControlText(s.main, IDC_VERSION_RESULT));
+      EXPECT_NE(shown.find(flow.nextVersion), std::string::npos) << shown;
+      EXPECT_NE(json_check::Values(json, "version_after")[0], json_check::Values(json, "version_before")[0]);
+    }
+    EXPECT_NE(text.find(flow.language == kJapanese ? "ファームウェア書込みレポート" : "Firmware write report"),
+              std::string::npos)
+        << text;
   }
   if (flow.lanList.empty()) {
     EXPECT_GE(CountLines(log, "Port = " + gui::Narrow(flow.comPort)), 1u) << "the data went to another port";
@@ -139,15 +193,26 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
 INSTANTIATE_TEST_SUITE_P(
     Flows, RomsmithWrite,
     ::testing::Values(
-        WriteFlow{"ComRewriteAll", kEnglish, false, L"COM", {}, {}, {0}, {}, false},
-        WriteFlow{"ComCommandsDuringWrite", kEnglish, false, L"COM", {}, {}, {0}, {}, false, 150 * 1024, L"COM5", 0, true},
-        WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false},
-        WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true},
-        WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true},
+        WriteFlow{"ComRewriteAll", kEnglish, false, L"COM", {}, {}, {0}, {}, false, {"written"}, false, nullptr,
+                  {"not applicable"}},
+        WriteFlow{"ComCommandsDuringWrite", kEnglish, false, L"COM", {}, {}, {0}, {}, false, {"written"}, false,
+                  nullptr, {"not applicable"}, 150 * 1024, L"COM5", 0, true},
+        WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false,
+                  {"written", "written", "written"}, false, nullptr, {"unchanged", "unchanged", "unchanged"}},
+        WriteFlow{"LanUpdateTwoPrintersChange", kEnglish, true, L"LAN", {2, 3}, {}, {2, 3}, {}, false,
+                  {"written", "written"}, false, "02.00 B", {"changed", "changed"}},
+        WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true, {"failed"}, false,
+                  nullptr, {"not read"}},
+        WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true,
+                  {"written", "failed", "not_attempted"}, false, nullptr, {"not read", "not read", "not read"}},
+        // A report that cannot be written leaves the run as it is.
+        WriteFlow{"ComReportFolderBlocked", kEnglish, false, L"COM", {}, {}, {0}, {}, false, {}, true, nullptr, {}},
         // The settings name a port longer than the box lets one type; no
         // such port exists here, so the open fails, on that port.
-        WriteFlow{"ComNameOfSixCharacters", kEnglish, false, L"COM", {}, {}, {}, {}, true, 150 * 1024, L"COM123"},
-        WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, 0, L"COM5", 18}),
+        WriteFlow{"ComNameOfSixCharacters", kEnglish, false, L"COM", {}, {}, {}, {}, true, {"failed"}, false, nullptr,
+                  {"not applicable"}, 150 * 1024, L"COM123"},
+        WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, {}, false, nullptr, {}, 0,
+                  L"COM5", 18}),
     FlowName());
 
 // Get Version shows the parsed version; Reset Printer resets every listed printer.

@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/message_catalog.h"
+#include "core/run_report_files.h"
 #include "core/spooler_journal.h"
 #include "tagsmith/resource.h"
+#include "tests/json_check.h"
 #include "tests/win/sim_client.h"
 #include "tools/gui_driver.h"
 
@@ -128,21 +132,26 @@ struct WriteCase {
   int result;                          // catalogue message shown at the end
   std::string heldAfter;               // the printer's serial number afterwards
   bool nothingSent;
+  const char* matched;                 // "read_back_matched" of its serial-number record
 };
 
 TEST(TagsmithGui, StartWritingReadsBackWhatItWrote) {
   const std::wstring tooLong(300, L'A');
   const WriteCase cases[] = {
-      {"written and read back", {}, L"000123", 14, "000123", false},
+      {"written and read back", {}, L"000123", 14, "000123", false, "true"},
       {"read-back fails after the write", {"set serial SN000001", "set fault wrong_header"}, L"000123", 19, "000123",
-       false},
+       false, "false"},
       // The printer keeps answering its old number: "7aSN000001\r\0".
-      {"printer ignores the write", {"reply readvari 3761534e3030303030310d00"}, L"000777", 23, "000777", false},
-      {"text too long for the length byte", {}, tooLong, 19, "SN000001", true},
+      {"printer ignores the write", {"reply readvari 3761534e3030303030310d00"}, L"000777", 23, "000777", false,
+       "false"},
+      {"text too long for the length byte", {}, tooLong, 19, "SN000001", true, "false"},
   };
   TagsmithRun run(L"tagsmith-write");
   ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
+  const std::wstring record = ReportFolder() + L"\\SerialNumbers.jsonl";
+  DeleteFileW(record.c_str());
   ASSERT_TRUE(run.Start()) << LastError();
+  size_t entries = 0;
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(SimCommand("com reset"), "OK");
@@ -154,6 +163,17 @@ TEST(TagsmithGui, StartWritingReadsBackWhatItWrote) {
       EXPECT_EQ(SimCommand("com count"), "OK 0");
     }
     EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L"") << "a write leaves the label alone";
+    // Each write appends its own line to the record.
+    std::ifstream in(record.c_str(), std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), ++entries);
+    EXPECT_TRUE(json_check::ValidJson(lines.back())) << lines.back();
+    // What the box took of the text (it holds fewer characters than the long case types).
+    const std::string written = json_check::Values(lines.back(), "serial_written")[0];
+    EXPECT_TRUE(!written.empty() && gui::Narrow(c.serial).rfind(written, 0) == 0) << written;
+    EXPECT_EQ(json_check::Values(lines.back(), "read_back_matched")[0], c.matched);
+    EXPECT_EQ(json_check::Values(lines.back(), "port_kind")[0], "COM");
   }
 }
 

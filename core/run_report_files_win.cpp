@@ -1,0 +1,103 @@
+#include "run_report_files.h"
+
+#include <windows.h>
+
+#include "debug_log.h"
+#include "spooler_journal.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "report texts are UTF-16 on Windows");
+
+namespace {
+
+// A byte-order mark lets the text files open in the right encoding in
+// Notepad on a Japanese or an English system alike.
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+// Writes `bytes` as a new file, or appends them. Logs and returns false on
+// any failure; a new file is written under a temporary name and moved into
+// place, so a report is either whole or missing.
+bool PutFile(const std::wstring& path, const std::string& bytes, bool append) {
+  const std::wstring target = append ? path : path + L".tmp";
+  HANDLE file = CreateFileW(target.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DebugLogF("RunReport Err(CreateFile %lu)", static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  if (!ok) DebugLogF("RunReport Err(WriteFile %lu)", static_cast<unsigned long>(error));
+  if (append) return ok;
+  if (ok && MoveFileExW(target.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (ok) DebugLogF("RunReport Err(MoveFile %lu)", static_cast<unsigned long>(GetLastError()));
+  DeleteFileW(target.c_str());
+  return false;
+}
+
+bool MakeFolder(const std::wstring& folder) {
+  if (folder.empty()) {
+    WriteDebugLog("RunReport Err(no folder)");
+    return false;
+  }
+  CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
+  if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+  DebugLogF("RunReport Err(CreateDirectory %lu)", static_cast<unsigned long>(GetLastError()));
+  return false;
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+}  // namespace
+
+ReportTime ReportNow() {
+  SYSTEMTIME local = {};
+  GetLocalTime(&local);
+  ReportTime time;
+  time.year = local.wYear;
+  time.month = local.wMonth;
+  time.day = local.wDay;
+  time.hour = local.wHour;
+  time.minute = local.wMinute;
+  time.second = local.wSecond;
+  time.millisecond = local.wMilliseconds;
+  TIME_ZONE_INFORMATION zone = {};
+  const DWORD kind = GetTimeZoneInformation(&zone);
+  LONG bias = zone.Bias + (kind == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : 0);
+  time.utcOffsetMinutes = kind == TIME_ZONE_ID_INVALID ? 0 : -static_cast<int>(bias);
+  return time;
+}
+
+std::wstring ReportFolder() {
+  const std::wstring journal = SpoolerJournalPath();
+  const size_t slash = journal.rfind(L'\\');
+  return slash == std::wstring::npos ? L"" : journal.substr(0, slash) + L"\\Reports";
+}
+
+std::u16string ReportText(const wchar_t* text) {
+  return text != nullptr ? std::u16string(reinterpret_cast<const char16_t*>(text)) : std::u16string();
+}
+
+bool SaveRunReport(const RunReport& report, int languageIndex, std::wstring* jsonPath) {
+  if (jsonPath != nullptr) jsonPath->clear();
+  const std::wstring folder = ReportFolder();
+  if (!MakeFolder(folder)) return false;
+  const std::wstring base = folder + L"\\Write-" + Wide(FileStamp(report.started));
+  const bool text = PutFile(base + L".txt", kUtf8Mark + RunReportText(report, languageIndex), false);
+  const bool json = PutFile(base + L".json", RunReportJson(report), false);
+  if (json && jsonPath != nullptr) *jsonPath = base + L".json";
+  if (text && json) WriteDebugLog("RunReport saved");
+  return text && json;
+}
+
+bool AppendSerialRecord(const SerialRecord& record, int languageIndex) {
+  const std::wstring folder = ReportFolder();
+  if (!MakeFolder(folder)) return false;
+  const std::wstring textPath = folder + L"\\SerialNumbers.txt";
+  const bool fresh = GetFileAttributesW(textPath.c_str()) == INVALID_FILE_ATTRIBUTES;
+  const bool text = PutFile(textPath, (fresh ? kUtf8Mark : "") + SerialRecordText(record, languageIndex), true);
+  const bool json = PutFile(folder + L"\\SerialNumbers.jsonl", SerialRecordJson(record), true);
+  return text && json;
+}

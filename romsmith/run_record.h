@@ -1,0 +1,27 @@
+// The record of one Start writing run, kept while the run goes and saved as
+// its report when the run ends, whatever the end (run_report_files.h).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "printer_connection.h"
+
+// Starts the record once the firmware file is read: the file, the mode and
+// one not-attempted entry per target printer in list order.
+void BeginRunRecord(const wchar_t* path, const CommandBuffer& firmware);
+// Printer `index` of the run is about to be written / has been written with
+// `result` (0 or a result code). In Update mode the start reads the
+// printer's version first (the printer runs during the write).
+void RecordPrinterStart(int32_t index);
+void RecordPrinterEnd(int32_t index, int32_t result);
+// In Update mode, once the operator has confirmed the POWER lamp: reads the
+// version of each written printer again, a few tries within a bounded time,
+// with a line in the progress dialog meanwhile; the last version read shows
+// where Get Version shows its result. Never changes the run's result.
+void ReadVersionsAfterWrite(HWND dialog);
+// Ends the record with the exit code the run ends with (exit_codes.h) and
+// saves it; nothing happens when no record is open. A report that cannot be
+// saved is logged only.
+void CloseRunRecord(int exitCode);
