@@ -14,6 +14,12 @@ constexpr DWORD kAddressInUsePauseMs = 500;
 // how often it looks.
 constexpr DWORD kResetWaitMs = 200;
 constexpr DWORD kResetPollMs = 5;
+// How long a close lets a printer that just got the last bytes show a
+// reset or its own close before ours begins. Some stacks (Wine's among
+// them) report a reset that comes after our half-close as an orderly end,
+// so a printer that drops the rest of a block a moment after the last send
+// would pass for one that took it all.
+constexpr DWORD kSettleMs = 40;
 constexpr int kDrainBufferSize = 256;
 // winsock.h (version 1.1) does not name the shutdown directions.
 constexpr int kShutdownSend = 1;
@@ -285,6 +291,18 @@ int AwaitReset(SOCKET socket) {
   }
 }
 
+/// Looks at the printer's side of a written connection until it shows a
+/// close or a reset, for at most kSettleMs; returns what CheckPrinterSide
+/// saw last.
+int SettleAfterWrite(SOCKET socket) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    int code = CheckPrinterSide(socket);
+    if (code != 0 || Elapsed(start) >= kSettleMs) return code;
+    Sleep(kResetPollMs);
+  }
+}
+
 /// Lets the printer finish and close its side after ours, for at most L;
 /// what it still sends is discarded. Returns the code of a reset or socket
 /// error seen meanwhile when data was written, else 0. (Wine reports a
@@ -423,7 +441,7 @@ extern "C" int WINAPI LqClosePort(LqHandle handle) {
   if (record->socket == INVALID_SOCKET) {
     record->errorValue = 0;
   } else {
-    int lost = record->wrote ? CheckPrinterSide(record->socket) : 0;
+    int lost = record->wrote ? SettleAfterWrite(record->socket) : 0;
     if (lost == kPrinterClosed) {
       // The printer ended the connection first. That is sound when it had
       // read everything, as a printer that restarts once it has the whole
