@@ -183,6 +183,7 @@ TEST_F(NetSearch, DeviceIdOfOnePrinter) {
     int32_t result;
     const char* model;
     const char* logLine;
+    const char* orLogLine;  // another line that proves the same, or null
   } cases[] = {
       {"lanquay, MDL", 1, nullptr, PRT_SUCCESS, "KM-510", "GetDeviceID End"},
       {"stand-in, MDL", 0, nullptr, PRT_SUCCESS, "KM-510", "GetDeviceID End"},
@@ -191,7 +192,10 @@ TEST_F(NetSearch, DeviceIdOfOnePrinter) {
       {"long model is cut", 1, "device_id MDL:ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789;", PRT_SUCCESS,
        "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", "GetDeviceID End"},
       {"no model key", 1, "device_id MFG:K;CLS:PRINTER;", PRT_ERR_SEARCH, "", "GetDeviceID(Model[LAN_MODEL_ERROR])"},
-      {"closed at once", 0, "fault close_at_once", PRT_ERR_SEARCH, "", "GetDeviceID(Model[LAN_MODEL_ERROR])"},
+      // Whether the request or the read meets the printer's close first
+      // depends on how soon it comes: either way no model is taken.
+      {"closed at once", 0, "fault close_at_once", PRT_ERR_SEARCH, "", "GetDeviceID(Model[LAN_MODEL_ERROR])",
+       "GetDeviceID(GetDeviceID[LAN_DEVICEID_ERROR])"},
       {"never answers", 1, "fault never_answer", PRT_ERR_SEARCH, "",
        "GetDeviceID(GetDeviceID[LAN_DEVICEID_ERROR])"},
   };
@@ -205,7 +209,8 @@ TEST_F(NetSearch, DeviceIdOfOnePrinter) {
     EXPECT_EQ(GetDeviceID(SimHost(3).c_str(), model, &record, c.slot), c.result) << c.name;
     EXPECT_STREQ(model, c.model) << c.name;
     std::vector<std::string> log = folder_.TakeLog();
-    EXPECT_TRUE(HasLogRun(log, {c.logLine})) << c.name << "\n" << JoinLines(log);
+    EXPECT_TRUE(HasLogRun(log, {c.logLine}) || (c.orLogLine && HasLogRun(log, {c.orLogLine})))
+        << c.name << "\n" << JoinLines(log);
   }
 }
 
