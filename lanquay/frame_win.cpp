@@ -5,7 +5,7 @@
 #include "lq_context.h"
 
 LqProcessState g_lq = {nullptr, 0, 0, 1};
-LqSeams g_lqSeams = {SetTimer, connect, send};
+LqSeams g_lqSeams = {SetTimer, connect, send, LqUnacknowledged};
 
 namespace {
 

@@ -31,6 +31,15 @@ struct LqContext {
   HANDLE receiveLock;     // data port: semaphore 1/1 around each receive
   volatile LONG closing;  // data port: nonzero once LqClosePort has begun
   volatile LONG users;    // the handle table's reference plus one per call inside
+  // Data port: what the close needs to judge whether the printer took
+  // everything that was handed to the socket.
+  uint64_t handedTotal;   // bytes handed to the socket since the open
+  uint64_t paceBytes;     // bytes handed since the socket first refused data
+  DWORD paceStart;        // when the socket first refused data (paced != 0)
+  DWORD lastHanded;       // when bytes were last handed on
+  uint32_t paced;
+  uint32_t lastWriteOk;   // the last write handed on everything it was given
+  uint32_t sendBuffer;    // the socket's send buffer; 0 where the system reports unacknowledged bytes
 };
 
 // Process-wide state, one copy per loaded library; plain values, no locks.
@@ -50,8 +59,13 @@ extern LqProcessState g_lq;
 struct LqSeams {
   decltype(&SetTimer) setTimer;
   decltype(&connect) connectSocket;  // the data port's connect
-  decltype(&send) sendSocket;        // the data port's sends
+  decltype(&send) sendSocket;        // the data port's sends, and the close's probe of the printer's side
+  // Bytes handed to the socket that the printer has not acknowledged yet;
+  // false where the system cannot say.
+  bool (*unacknowledged)(SOCKET socket, uint64_t handedTotal, uint64_t* left);
 };
+// The system's count of unacknowledged bytes (tcp_info_win.cpp).
+bool LqUnacknowledged(SOCKET socket, uint64_t handedTotal, uint64_t* left);
 extern LqSeams g_lqSeams;
 
 // Handles are 32-bit on both targets, so records are reached through a table

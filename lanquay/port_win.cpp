@@ -11,8 +11,10 @@ constexpr uint32_t kPieceSize = 16384;
 constexpr DWORD kPauseMs = 100;
 constexpr DWORD kAddressInUsePauseMs = 500;
 // How long a close waits for a reset after the printer closed first, and
-// how often it looks.
-constexpr DWORD kResetWaitMs = 200;
+// how often it looks: at least one retransmission time (300 ms is the
+// shortest a stack uses), since our bytes still on the way may first have
+// to be sent again before the printer's side can answer them with a reset.
+constexpr DWORD kResetWaitMs = 320;
 constexpr DWORD kResetPollMs = 5;
 // How long a close lets a printer that just got the last bytes show a
 // reset or its own close before ours begins. Some stacks (Wine's among
@@ -21,6 +23,15 @@ constexpr DWORD kResetPollMs = 5;
 // would pass for one that took it all.
 constexpr DWORD kSettleMs = 40;
 constexpr int kDrainBufferSize = 256;
+// The send buffer of a connection whose system cannot count unacknowledged
+// bytes. Small, so that a write ends only when the printer took all but a
+// little, at its own pace, and the close knows how much may still be on the
+// way; large enough that a fast printer still takes hundreds of megabytes a
+// second on loopback. Some stacks double what is asked for.
+constexpr int kWatchedSendBuffer = 8192;
+// What a printer's own receive buffer may hold beyond ours: bytes it has
+// acknowledged but not read, which it answers with a reset when it stops.
+constexpr uint64_t kPrinterWindowBytes = 32 * 1024;
 // winsock.h (version 1.1) does not name the shutdown directions.
 constexpr int kShutdownSend = 1;
 // How many time limits a write may wait on a printer that takes no byte.
@@ -146,6 +157,22 @@ struct SendLockHold {
   bool held_ = false;
 };
 
+/// The printer's pace is measured from the first time the socket refused
+/// data: from then on the socket takes bytes as fast as the printer does.
+void NotePaceStart(LqContext* record) {
+  if (record->paced) return;
+  record->paced = 1;
+  record->paceStart = GetTickCount();
+  record->paceBytes = 0;
+}
+
+void NoteHanded(LqContext* record, uint32_t taken) {
+  if (taken == 0) return;
+  record->handedTotal += taken;
+  if (record->paced) record->paceBytes += taken;
+  record->lastHanded = GetTickCount();
+}
+
 /// Sends one piece of at most kPieceSize bytes. Fails on a socket error, on
 /// a partial send that comes L or more after the previous progress, when the
 /// port closes, or when the socket would block for kStallRounds times L: a
@@ -171,6 +198,7 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
           record->errorValue = code;
         return false;
       }
+      NotePaceStart(record);
       if (Elapsed(lastProgress) >= limit * kStallRounds) {
         lock.Release();
         record->errorValue = WSAETIMEDOUT;
@@ -179,6 +207,8 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
     } else {
       uint32_t taken = static_cast<uint32_t>(result);
       record->sentInCall += taken;
+      NoteHanded(record, taken);
+      if (taken < size) NotePaceStart(record);
       if (taken >= size) {
           record->errorValue = 0;
         return true;
@@ -241,6 +271,7 @@ int WritePort(LqContext* record, const char* data, uint32_t length, uint32_t* se
     }
   }
   if (record->sentInCall != 0) record->wrote = 1;
+  record->lastWriteOk = static_cast<uint32_t>(result);
   *sent = static_cast<uint32_t>(record->sentInCall);
   return result;
 }
@@ -265,7 +296,7 @@ int LockedRecv(LqContext* record, char* buffer, int32_t size, int* code) {
 /// our side is still open. What the printer sent is read and discarded.
 constexpr int kPrinterClosed = -1;
 int CheckPrinterSide(SOCKET socket) {
-  if (send(socket, "", 0, 0) == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
+  if (g_lqSeams.sendSocket(socket, "", 0, 0) == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
     return WSAGetLastError();
   }
   char scratch[kDrainBufferSize];
@@ -292,15 +323,84 @@ int AwaitReset(SOCKET socket) {
 }
 
 /// Looks at the printer's side of a written connection until it shows a
-/// close or a reset, for at most kSettleMs; returns what CheckPrinterSide
-/// saw last.
-int SettleAfterWrite(SOCKET socket) {
+/// close or a reset, for at most holdMs; returns what CheckPrinterSide saw
+/// last.
+int SettleAfterWrite(SOCKET socket, DWORD holdMs) {
   DWORD start = GetTickCount();
   for (;;) {
     int code = CheckPrinterSide(socket);
-    if (code != 0 || Elapsed(start) >= kSettleMs) return code;
+    if (code != 0 || Elapsed(start) >= holdMs) return code;
     Sleep(kResetPollMs);
   }
+}
+
+/// A close's verdict before its half-close on a connection whose last write
+/// went out whole: 0 to go on with the half-close, kTookEverything when the
+/// printer closed after it took every byte, or the code that tells the
+/// write was lost. Our side stays open meanwhile: only then can a reset be
+/// told from an orderly end.
+constexpr int kTookEverything = -2;
+int AwaitDelivery(LqContext* record) {
+  const uint32_t limit = TimeLimit(record);
+  uint64_t left = 0;
+  if (record->sendBuffer == 0 && g_lqSeams.unacknowledged(record->socket, record->handedTotal, &left)) {
+    // The system counts what the printer has not acknowledged: wait for
+    // that to reach 0 while it goes down. A printer that closed with bytes
+    // still unacknowledged and takes no more within a retransmission time,
+    // or that takes nothing for a whole time limit, has lost them.
+    DWORD lastProgress = GetTickCount();
+    uint64_t fewest = left;
+    bool closed = false;
+    for (;;) {
+      int side = CheckPrinterSide(record->socket);
+      if (side != 0 && side != kPrinterClosed) return side;
+      if (!g_lqSeams.unacknowledged(record->socket, record->handedTotal, &left)) left = 0;
+      if (left == 0) return side == kPrinterClosed ? kTookEverything : 0;
+      if (left < fewest) {
+        fewest = left;
+        lastProgress = GetTickCount();
+      }
+      if (side == kPrinterClosed && !closed) {
+        closed = true;
+        lastProgress = GetTickCount();
+      }
+      if (closed && Elapsed(lastProgress) >= kResetWaitMs) return WSAECONNABORTED;
+      if (Elapsed(lastProgress) >= limit) return WSAETIMEDOUT;
+      Sleep(kResetPollMs);
+    }
+  }
+  // Without that count: keep our side open as long as a printer reading at
+  // the pace it showed needs for what may still be on the way. Where the
+  // socket never refused data the printer's pace is unknown and its buffer
+  // had room for all of it: only our own buffer is waited for.
+  uint64_t queued = 2 * static_cast<uint64_t>(record->sendBuffer) + (record->paced ? kPrinterWindowBytes : 0);
+  if (queued > record->handedTotal) queued = record->handedTotal;
+  const uint32_t paceMs = record->paced ? static_cast<uint32_t>(record->lastHanded - record->paceStart) : 0;
+  const DWORD hold = LqDeliveryHoldMs(queued, record->paceBytes, paceMs, kSettleMs, limit);
+  int side = SettleAfterWrite(record->socket, hold);
+  if (side != kPrinterClosed) return side;
+  // The printer ended the connection first. That is sound when it had read
+  // everything, as a printer that restarts once it has the whole firmware
+  // does; bytes still unread on its side draw a reset instead.
+  side = AwaitReset(record->socket);
+  return side != 0 ? side : kTookEverything;
+}
+
+/// Asks the system to count unacknowledged bytes on a new connection; where
+/// it cannot, gives the socket a small send buffer (kWatchedSendBuffer).
+void PrepareDeliveryWatch(LqContext* record) {
+  uint64_t left = 0;
+  if (g_lqSeams.unacknowledged(record->socket, 0, &left)) {
+    record->sendBuffer = 0;
+    return;
+  }
+  int size = kWatchedSendBuffer;
+  setsockopt(record->socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof(size));
+  int length = sizeof(size);
+  if (getsockopt(record->socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &length) != 0 || size <= 0) {
+    size = kWatchedSendBuffer;
+  }
+  record->sendBuffer = static_cast<uint32_t>(size);
 }
 
 /// Lets the printer finish and close its side after ours, for at most L;
@@ -347,6 +447,7 @@ extern "C" LqHandle WINAPI LqOpenPort(const char* host) {
     if (record->socket == INVALID_SOCKET) break;
     u_long nonBlocking = 1;
     if (ioctlsocket(record->socket, FIONBIO, &nonBlocking) == 0 && ConnectWithWait(record, destination)) {
+      PrepareDeliveryWatch(record);
       record->errorValue = 0;
       return handle;
     }
@@ -441,12 +542,14 @@ extern "C" int WINAPI LqClosePort(LqHandle handle) {
   if (record->socket == INVALID_SOCKET) {
     record->errorValue = 0;
   } else {
-    int lost = record->wrote ? SettleAfterWrite(record->socket) : 0;
-    if (lost == kPrinterClosed) {
-      // The printer ended the connection first. That is sound when it had
-      // read everything, as a printer that restarts once it has the whole
-      // firmware does; bytes still unread on its side draw a reset instead.
-      lost = AwaitReset(record->socket);
+    // A write that was cut short already told its caller; the close then
+    // only looks for what the printer did meanwhile.
+    int lost = !record->wrote          ? 0
+               : record->lastWriteOk ? AwaitDelivery(record)
+                                     : SettleAfterWrite(record->socket, kSettleMs);
+    if (lost == kPrinterClosed) lost = AwaitReset(record->socket);
+    if (lost == kTookEverything) {
+      lost = 0;
     } else if (!lost) {
       shutdown(record->socket, kShutdownSend);
       lost = DrainUntilPrinterCloses(record);

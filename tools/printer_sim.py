@@ -13,7 +13,7 @@ Commands:
     reset                      defaults, no fault, recorded bytes cleared
     clear                      recorded bytes cleared
     set <key> <value...>       number, version, serial, fault, arg, device_id,
-                               devid_size, rcvbuf, next_version (the version
+                               devid_size, rcvbuf, rate, next_version (the version
                                reported once a firmware write (over 1 KB
                                since the last command) was followed by a
                                version request)
@@ -48,7 +48,10 @@ Faults (set fault NAME, with "set arg N" where it takes a number):
     bytes, answering them as usual, then closes its side at once, as a
     printer that restarts once it has the whole firmware; arg 0: after its
     first read), pause (port 9100: after its first read stops reading for
-    arg ms, default 45000, as a printer erasing its flash, then reads on).
+    arg ms, default 45000, as a printer erasing its flash, then reads on),
+    fin_reset (port 9100: takes arg bytes, then sends its FIN, takes nothing
+    more and resets the connection 50 ms later, as a printer that gives up
+    part way while our bytes are still on their way).
     Hostile peers, LAN printers only (both TCP ports, every reply):
     endless (the reply, then filler bytes without end until the peer goes
     away, at most two minutes), long (the reply padded to arg bytes, default
@@ -57,13 +60,17 @@ Faults (set fault NAME, with "set arg N" where it takes a number):
 
 "set rcvbuf N" on a LAN printer applies to data-port connections accepted
 from then on (0: the system's size); with fault slow it makes a reader
-whose window stays small. "set devid_size N" makes the device-ID
+whose window stays small. "set rate N" makes a LAN printer's data port
+read N bytes a second whatever its fault (0: as fast as it can); with a
+small rcvbuf the sender's bytes wait in its own socket meanwhile.
+"set devid_size N" makes the device-ID
 reply exactly N bytes (header included), sent in one piece unless split.
 """
 import argparse
 import os
 import re
 import socket
+import struct
 import sys
 import threading
 import time
@@ -99,6 +106,7 @@ class Printer:
         self.device_id = "MFG:Kitmaker;CMD:ESC/POS;MDL:KM-510;CLS:PRINTER;DES:Receipt printer;"
         self.devid_size = 0
         self.rcvbuf = 0
+        self.rate = 0
         self.replies = {}
         self.received = bytearray()
         self.received_cmd = bytearray()
@@ -199,9 +207,10 @@ class Printer:
 
     def read_limit(self):
         """Bytes to accept per read and the pause after it (slow reader)."""
-        if self.fault == "slow" and self.arg:
-            chunk = max(1, self.arg // 20)
-            return chunk, chunk / float(self.arg)
+        rate = self.rate or (self.arg if self.fault == "slow" else 0)
+        if rate:
+            chunk = max(1, rate // 20)
+            return chunk, chunk / float(rate)
         return 65536, 0.0
 
     def drop_due(self, count):
@@ -294,7 +303,14 @@ def data_port(printer, conn):
             while printer.fault == "stall":
                 time.sleep(0.05)
             chunk, pause = printer.read_limit()
-            if printer.fault == "drop":
+            if printer.fault == "fin_reset" and count >= printer.arg:
+                conn.shutdown(socket.SHUT_WR)
+                time.sleep(0.05)
+                # A close with zero linger time sends a reset.
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                conn.close()
+                return
+            if printer.fault in ("drop", "fin_reset"):
                 # Read no further than the drop: what was sent beyond it is
                 # still unread when the connection goes, as on a printer
                 # that dropped it, and the sender's side sees a reset.
@@ -319,7 +335,9 @@ def data_port(printer, conn):
                 while printer.fault == "pause" and time.monotonic() < resume:
                     time.sleep(0.05)
             if pause:
-                time.sleep(pause)
+                # Paced by what was read: a small window hands over less
+                # than a whole chunk at a time.
+                time.sleep(pause * len(data) / chunk)
     except OSError:
         pass
     finally:
@@ -362,14 +380,14 @@ def control(printers, line):
             p.pending = bytearray()
         elif cmd == "set":
             key, _, value = rest.partition(" ")
-            if key in ("arg", "devid_size", "rcvbuf"):
+            if key in ("arg", "devid_size", "rcvbuf", "rate"):
                 setattr(p, key, int(value))
             elif key in ("number", "version", "serial", "fault", "device_id", "next_version"):
                 setattr(p, key, value)
             else:
                 return "ERR unknown key " + key
         elif cmd == "get":
-            if rest not in ("number", "version", "serial", "fault", "arg", "device_id", "devid_size", "rcvbuf"):
+            if rest not in ("number", "version", "serial", "fault", "arg", "device_id", "devid_size", "rcvbuf", "rate"):
                 return "ERR unknown key " + rest
             return "OK %s" % getattr(p, rest)
         elif cmd == "reply":

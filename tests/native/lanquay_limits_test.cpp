@@ -26,3 +26,21 @@ TEST(LanquayLimits, ProductsAreClampedNotWrapped) {
   };
   for (const auto& c : cases) EXPECT_EQ(LqLimitMs(c.seconds, c.rounds), c.ms) << c.seconds << " x " << c.rounds;
 }
+
+// The close's hold before its half-close: what may still be on the way at
+// the pace the printer showed, between the settle and the time limit.
+TEST(LanquayLimits, DeliveryHoldFollowsThePrintersPace) {
+  const struct {
+    uint64_t queued, paceBytes;
+    uint32_t paceMs, ms;
+  } cases[] = {
+      {80 * 1024, 150 * 1024, 1000, 573},  // 150 KB/s: about half a second, plus the settle
+      {80 * 1024, 50 << 20, 1000, 41},     // a fast reader: the settle alone
+      {16 * 1024, 0, 0, 80},               // never refused data: no pace measured
+      {80 * 1024, 1024, 1000, 8000},       // a trickle: no longer than the time limit
+      {0, 0, 0, 40},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LqDeliveryHoldMs(c.queued, c.paceBytes, c.paceMs, 40, 8000), c.ms) << c.queued << " at " << c.paceBytes;
+  }
+}

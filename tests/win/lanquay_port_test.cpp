@@ -175,8 +175,11 @@ TEST_F(LanquayPort, ReadsAfterThePrinterClosedGiveZeroBytes) {
 // How the close judges a connection data was written on. A reset, or a
 // printer that closed before it read what was sent, lost bytes; a printer
 // that read everything and then closed its side (first, or after ours)
-// did not. No call is inside the handle, so nothing but the printer's own
-// close is waited for: a printer that closes at once costs no pause.
+// did not. Where no pace is set, the printer has read (and closed) before
+// the close begins, and nothing but its own close is waited for. A printer
+// with a pace is still reading when the close begins: the close must see
+// it give up part way however late, and must not cost a sound one much
+// more than the rest of the transfer.
 TEST_F(LanquayPort, CloseTellsALostWriteFromAPrinterThatTookEverything) {
   LanquayLib& lq = Lq();
   struct Case {
@@ -185,28 +188,47 @@ TEST_F(LanquayPort, CloseTellsALostWriteFromAPrinterThatTookEverything) {
     uint32_t length;
     uint32_t taken;  // what the printer reads before it closes
     int closed;
-    uint32_t limitMs;
+    uint32_t limitMs;  // of the close; with a pace, of the write and the close beyond the transfer's own time
+    int rate = 0;      // bytes a second, through a small window
   } cases[] = {
-      {"none", 0, 32768, 32768, 1, 50},              // closes once it sees our end
-      {"close_after", 32768, 32768, 32768, 1, 400},  // closes first, after taking it all
-      {"drop", 16384, 32768, 16384, 0, 400},         // drops the connection halfway
-      {"close_at_once", 0, 9, 0, 0, 400},            // closed before the bytes came
+      {"none", 0, 32768, 32768, 1, 100},             // closes once it sees our end
+      {"close_after", 32768, 32768, 32768, 1, 500},  // closes first, after taking it all
+      {"drop", 16384, 32768, 16384, 0, 500},         // drops the connection halfway
+      {"close_at_once", 0, 9, 0, 0, 500},            // closed before the bytes came
+      {"drop", 1047576, 1048576, 1047576, 0, 500},   // drops the last 1,000 bytes of a large write
+      {"fin_reset", 100000, 307200, 0, 0, 500, 150 * 1024},  // gives up a third of the way
+      {"fin_reset", 300000, 307200, 0, 0, 500, 150 * 1024},  // gives up near the end, during the close
+      {"fin_reset", 306200, 307200, 0, 0, 500, 150 * 1024},  // gives up 1,000 bytes before the end
+      {"none", 0, 307200, 0, 1, 250, 150 * 1024},            // slow, and sound
   };
   for (const Case& c : cases) {
     ASSERT_EQ(SimCommand(host_ + " reset"), "OK");
     ASSERT_EQ(SimCommand(host_ + " set fault " + c.fault), "OK");
     ASSERT_EQ(SimCommand(host_ + " set arg " + std::to_string(c.arg)), "OK");
+    if (c.rate != 0) {
+      ASSERT_EQ(SimCommand(host_ + " set rate " + std::to_string(c.rate)), "OK");
+      ASSERT_EQ(SimCommand(host_ + " set rcvbuf 32768"), "OK");
+    }
     LqHandle port = lq.openPort(host_.c_str());
     ASSERT_NE(port, -1) << c.fault;
     std::vector<unsigned char> data = Pattern(c.length);
     uint32_t sent = 0;
-    lq.writePort(port, reinterpret_cast<const char*>(data.data()), c.length, &sent);
-    // Let the printer read (and close) before the close begins.
-    SimCommand(host_ + " wait_count " + std::to_string(c.taken) + " 1000");
-    Sleep(100);
     DWORD start = GetTickCount();
-    EXPECT_EQ(lq.closePort(port), c.closed) << c.fault << ", sent " << sent;
-    EXPECT_LT(MsSince(start), c.limitMs) << c.fault;
+    lq.writePort(port, reinterpret_cast<const char*>(data.data()), c.length, &sent);
+    uint32_t transferMs = 0;
+    if (c.rate == 0) {
+      // Let the printer read (and close) before the close begins.
+      SimCommand(host_ + " wait_count " + std::to_string(c.taken) + " 1000");
+      Sleep(100);
+      start = GetTickCount();
+    } else {
+      transferMs = static_cast<uint32_t>(uint64_t{c.length} * 1000 / static_cast<uint32_t>(c.rate));
+    }
+    EXPECT_EQ(lq.closePort(port), c.closed) << c.fault << " " << c.arg << ", sent " << sent;
+    EXPECT_LT(MsSince(start), transferMs + c.limitMs) << c.fault << " " << c.arg;
+    if (c.closed == 1) {
+      EXPECT_EQ(SimCommand(host_ + " received_crc"), CrcAnswer(data)) << c.fault;
+    }
   }
 }
 

@@ -19,6 +19,8 @@ struct Fake {
   DWORD sendPauseMs;    // refuses data for this long after each piece it took
   DWORD lastTake;
   int sendCalls;
+  DWORD resetAfterMs;   // the printer's side shows a reset this long after the last data
+  int ackAfterMs;       // the system counts our bytes acknowledged this long after the last data; -1 never
 };
 Fake g_fake;
 
@@ -47,6 +49,28 @@ int WINAPI PiecemealSend(SOCKET, const char*, int size, int) {
   return size < 100 ? size : 100;
 }
 
+// Data goes to the printer; a probe of no bytes shows a reset from
+// resetAfterMs after the last data on.
+int WINAPI LateResetSend(SOCKET socket, const char* data, int size, int flags) {
+  if (size > 0) {
+    g_fake.lastTake = GetTickCount();
+    return send(socket, data, size, flags);
+  }
+  if (GetTickCount() - g_fake.lastTake >= g_fake.resetAfterMs) {
+    WSASetLastError(WSAECONNRESET);
+    return SOCKET_ERROR;
+  }
+  return send(socket, data, size, flags);
+}
+
+// A system that counts unacknowledged bytes, as newer Windows does.
+bool CountedAcknowledgement(SOCKET, uint64_t handedTotal, uint64_t* left) {
+  const bool acknowledged = g_fake.ackAfterMs >= 0 && handedTotal > 0 &&
+                            GetTickCount() - g_fake.lastTake >= static_cast<DWORD>(g_fake.ackAfterMs);
+  *left = acknowledged ? 0 : handedTotal;
+  return true;
+}
+
 class LanquaySeams : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -56,7 +80,7 @@ class LanquaySeams : public ::testing::Test {
     ASSERT_EQ(LqStartup(GetModuleHandleA(nullptr)), 1);
   }
   void TearDown() override {
-    g_lqSeams = {SetTimer, connect, send};
+    g_lqSeams = {SetTimer, connect, send, LqUnacknowledged};
     LqCleanup();
     SimCommand(host_ + " reset");
   }
@@ -139,5 +163,42 @@ TEST_F(LanquaySeams, OnlyAnAddressInUseIsRetried) {
       EXPECT_GE(took, 900u) << "two pauses before the third connect";
       EXPECT_EQ(LqClosePort(port), 1);
     }
+  }
+}
+
+// The close keeps our side open until the printer took everything: where
+// the system counts unacknowledged bytes, until that count is 0 (a printer
+// that closed with bytes unacknowledged has lost them); elsewhere at least
+// the settle, so a reset that comes a moment after the last send is seen.
+TEST_F(LanquaySeams, CloseWaitsForThePrinterToTakeEverything) {
+  struct Case {
+    const char* fault;
+    DWORD resetAfterMs;
+    int ackAfterMs;  // no count of acknowledged bytes when 0
+    int closed;
+    uint32_t minMs, maxMs;
+  } cases[] = {
+      {"none", 20, 0, 0, 0, 300},              // reset 20 ms after the last send
+      {"none", 60000, 300, 1, 280, 1000},      // acknowledged after 300 ms
+      {"close_after", 60000, -1, 0, 0, 1000},  // closed, its count never reaches 0
+  };
+  const std::vector<char> data(100, 'x');
+  for (const Case& c : cases) {
+    ASSERT_EQ(SimCommand(host_ + " reset"), "OK");
+    ASSERT_EQ(SimCommand(host_ + " set fault " + c.fault), "OK");
+    ASSERT_EQ(SimCommand(host_ + " set arg 100"), "OK");
+    g_fake.resetAfterMs = c.resetAfterMs;
+    g_fake.ackAfterMs = c.ackAfterMs;
+    g_lqSeams.sendSocket = LateResetSend;
+    if (c.ackAfterMs != 0) g_lqSeams.unacknowledged = CountedAcknowledgement;
+    LqHandle port = LqOpenPort(host_.c_str());
+    ASSERT_NE(port, -1);
+    uint32_t sent = 0;
+    ASSERT_EQ(LqWritePort(port, data.data(), static_cast<uint32_t>(data.size()), &sent), 1);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(LqClosePort(port), c.closed) << c.fault << " " << c.ackAfterMs;
+    EXPECT_GE(MsSince(start), c.minMs) << c.fault << " " << c.ackAfterMs;
+    EXPECT_LE(MsSince(start), c.maxMs) << c.fault << " " << c.ackAfterMs;
+    g_lqSeams = {SetTimer, connect, send, LqUnacknowledged};
   }
 }
