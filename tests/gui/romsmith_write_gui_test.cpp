@@ -49,8 +49,10 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   const WriteFlow& flow = GetParam();
   ASSERT_TRUE(ResetSimulator());
   for (const std::string& fault : flow.faults) {
+    // "<printer> <fault>", or "<printer> set <key> <value>" for another setting.
     int printer = std::stoi(fault);
-    ASSERT_EQ(SimCommand(SimHost(printer) + " set fault " + fault.substr(fault.find(' ') + 1)), "OK");
+    const std::string rest = fault.substr(fault.find(' ') + 1);
+    ASSERT_EQ(SimCommand(SimHost(printer) + (rest.rfind("set ", 0) == 0 ? " " : " set fault ") + rest), "OK");
   }
   for (int printer : flow.nextVersion != nullptr ? flow.lanList : std::vector<int>()) {
     ASSERT_EQ(SimCommand(SimHost(printer) + " set next_version " + flow.nextVersion), "OK");
@@ -203,6 +205,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"written", "written"}, false, "02.00 B", {"changed", "changed"}},
         WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true, {"failed"}, false,
                   nullptr, {"not read"}},
+        // Reads 150 KB a second through a small window and gives up a third
+        // of the way, while most of the file still waits on our side.
+        WriteFlow{"LanPrinterGivesUpPartWay", kEnglish, false, L"LAN", {2},
+                  {"2 set rate 153600", "2 set rcvbuf 32768", "2 set arg 100000", "2 fin_reset"}, {}, {}, true,
+                  {"failed"}, false, nullptr, {"not applicable"}, 307200},
         WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true,
                   {"written", "failed", "not_attempted"}, false, nullptr, {"not read", "not read", "not read"}},
         // A report that cannot be written leaves the run as it is.
