@@ -33,6 +33,10 @@ constexpr int kStallReceiveBuffer = 8192;
 // A printer that reads again takes the rest of the 8 MB quickly through a
 // window of this size, which still lets the buffers fill while it pauses.
 constexpr int kPauseReceiveBuffer = 65536;
+// The printer that gives up part way reads 150 KB a second, so that most of
+// a 300 KB firmware still waits on the sender's side when it stops.
+constexpr size_t kPartWayFirmwareBytes = 307200;
+constexpr int kPartWayRate = 153600;
 constexpr const wchar_t kSerialWritten[] = L"MX4711";
 // Above the longest wait the programs allow themselves for one exchange: a
 // LAN write to a printer that stopped reading is given what a USB printer
@@ -74,6 +78,7 @@ const Fault kFaults[] = {
     {"close_at_once", "a serial line has no connection to close", nullptr},
     {"close_after", "a serial line has no connection to close", nullptr},
     {"pause", "the COM printer has no pause mode: a printer that reads slowly is the slow fault", nullptr},
+    {"fin_reset", "a serial line has no connection to close", nullptr},
     {"dsr",
      "Wine reports no DSR line state, so a held DSR cannot reach the program here (the port tests fake the line "
      "state to check the ready check)",
@@ -94,7 +99,7 @@ const CellKey kQuick[] = {
     {Op::kWrite, false, "drop"},          {Op::kWrite, true, "drop"},          {Op::kWrite, true, "close_after"},
     {Op::kGetVersion, true, "silent"},
     {Op::kReset, false, "wrong_header"},  {Op::kSerialRead, true, "no_nul"},   {Op::kSerialWrite, false, "drop"},
-    {Op::kSerialWrite, true, "close_at_once"},
+    {Op::kSerialWrite, true, "close_at_once"}, {Op::kWrite, true, "fin_reset"},
 };
 
 struct Cell {
@@ -118,14 +123,20 @@ std::string Target(bool lan) { return lan ? SimHost(2) : "com"; }
 // with more firmware than the buffers hold.
 bool StopsReading(const std::string& fault) { return fault == "stall" || fault == "pause"; }
 
-size_t FirmwareBytes(const std::string& fault) { return StopsReading(fault) ? kStallFirmwareBytes : kFirmwareBytes; }
+size_t FirmwareBytes(const std::string& fault) {
+  if (fault == "fin_reset") return kPartWayFirmwareBytes;
+  return StopsReading(fault) ? kStallFirmwareBytes : kFirmwareBytes;
+}
 
 // The simulator's argument for the fault: a drop cuts a firmware block in
 // half and a command after its first bytes; close_after closes once the
 // whole firmware is in (a command: after the first read); the slow reader
 // takes the firmware in about four seconds; the pause (after the first
-// read) outlasts the 40 to 80 s that once ended a LAN write.
+// read) outlasts the 40 to 80 s that once ended a LAN write; the printer
+// that gives up does so a third of the way into the firmware (a command: at
+// once), reading at the pace of a slow printer (kPartWayRate).
 int FaultArg(const std::string& fault, Op op) {
+  if (fault == "fin_reset") return op == Op::kWrite ? static_cast<int>(FirmwareBytes(fault) / 3) : 0;
   if (fault == "drop") return op == Op::kWrite ? static_cast<int>(FirmwareBytes(fault) / 2) : 4;
   if (fault == "close_after") return op == Op::kWrite ? static_cast<int>(FirmwareBytes(fault)) : 0;
   if (fault == "slow") return 8000;
@@ -370,6 +381,9 @@ Cell RunCell(Op op, bool lan, const std::string& fault) {
   const std::string target = Target(lan);
   if (!ResetSimulator() || SimCommand(target + " set fault " + fault) != "OK" ||
       SimCommand(target + " set arg " + std::to_string(FaultArg(fault, op))) != "OK" ||
+      (lan && fault == "fin_reset" &&
+       (SimCommand(target + " set rate " + std::to_string(kPartWayRate)) != "OK" ||
+        SimCommand(target + " set rcvbuf 32768") != "OK")) ||
       (lan && StopsReading(fault) &&
        SimCommand(target + " set rcvbuf " + std::to_string(fault == "pause" ? kPauseReceiveBuffer : kStallReceiveBuffer)) !=
            "OK")) {
