@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <thread>
 
 #include "core/run_report_files.h"
 #include "romsmith/resource.h"
@@ -224,6 +226,29 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, {}, false, nullptr, {}, 0,
                   L"COM5", 18}),
     FlowName());
+
+// Below the windows: a report held open by another program for a moment is
+// written once it is free, its numbers with a point under a decimal comma.
+TEST(RunReportFiles, HeldFileIsWrittenOnceFree) {
+  ASSERT_NE(setlocale(LC_NUMERIC, "German"), nullptr);
+  RunReport report;
+  report.started = ReportNow();
+  report.printers.resize(1);
+  report.printers[0].seconds = 0.5;
+  const std::string stamp = FileStamp(report.started);
+  const std::wstring folder = ReportFolder();
+  CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring path = folder + L"\\Write-" + std::wstring(stamp.begin(), stamp.end()) + L".json";
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] { Sleep(300); CloseHandle(held); });
+  std::wstring notWritten;
+  EXPECT_TRUE(SaveRunReport(report, kEnglish, ReportTries::kForAMoment, &notWritten)) << gui::Narrow(notWritten);
+  release.join();
+  setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(json_check::Values(FileBytes(path), "seconds"), std::vector<std::string>{"0.500"});
+}
 
 // Get Version shows the parsed version; Reset Printer resets every listed printer.
 struct PrinterCommandFlow {
