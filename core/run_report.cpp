@@ -106,6 +106,7 @@ const Label kReadBack = {{"読み返し", "Read back"}};
 const Label kMatched = {{"一致", "matched"}};
 const Label kDiffered = {{"不一致", "did not match"}};
 const Label kCode = {{"コード", "Code"}};
+const Label kBegun = {{"書込み中(終了未記録)", "being written, end not recorded"}};
 const Label kLeftOnFile = {{"「FILE:」のままのプリンタ", "Printers left on \"FILE:\""}};
 
 const char* Word(const std::string& value, int language) {
@@ -307,7 +308,8 @@ std::string RunReportText(const RunReport& r, int l) {
   text += "\r\n" + std::string(kPrinters.In(l)) + Format(": %u", static_cast<unsigned>(r.printers.size())) + "\r\n";
   for (size_t i = 0; i < r.printers.size(); ++i) {
     const ReportPrinter& p = r.printers[i];
-    text += Format("\r\n[%u] ", static_cast<unsigned>(i + 1)) + Word(p.result, l) + "\r\n";
+    const char* state = p.result == "interrupted" ? kBegun.In(l) : Word(p.result, l);
+    text += Format("\r\n[%u] ", static_cast<unsigned>(i + 1)) + state + "\r\n";
     text += "  " + Line(kPort, l, PortText(p));
     if (!p.model.empty()) text += "  " + Line(kModel, l, TextLine(p.model));
     if (p.result != "not_attempted") {
