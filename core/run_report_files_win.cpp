@@ -27,8 +27,10 @@ bool PutFile(const std::wstring& path, const std::string& bytes, bool append) {
     return false;
   }
   DWORD written = 0;
+  // On disk before the move: after a power cut the report is the old one
+  // or the new one, never an empty file under its name.
   bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size();
+            written == bytes.size() && (append || FlushFileBuffers(file));
   const DWORD error = GetLastError();
   CloseHandle(file);
   if (!ok) DebugLogF("RunReport Err(WriteFile %lu)", static_cast<unsigned long>(error));
