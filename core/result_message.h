@@ -13,3 +13,7 @@
 // that need none ignore it. Returns the box's answer (IDOK 1, IDCANCEL 2),
 // 2 when the message shows no box, or 0 when the box could not be shown.
 int ShowResultMessage(HWND owner, int32_t code, const wchar_t* text);
+
+// `observer` is called with the text of each box ShowResultMessage shows,
+// just before it shows it (null: nobody). One observer at a time.
+void SetShownMessageObserver(void (*observer)(const wchar_t* text));

@@ -18,7 +18,11 @@ UINT StyleFor(MessageButtons buttons) {
   }
 }
 
+void (*g_shownMessageObserver)(const wchar_t* text) = nullptr;
+
 }  // namespace
+
+void SetShownMessageObserver(void (*observer)(const wchar_t* text)) { g_shownMessageObserver = observer; }
 
 int ShowResultMessage(HWND owner, int32_t code, const wchar_t* text) {
   const CatalogueOwner catalogue =
@@ -37,6 +41,7 @@ int ShowResultMessage(HWND owner, int32_t code, const wchar_t* text) {
     FormatCatalogueText(catalogueText, text, formatted, kMessageTextChars);
     shown = formatted;
   }
+  if (g_shownMessageObserver != nullptr) g_shownMessageObserver(shown);
   int answer = MessageBoxW(owner, shown, MessageCaption(catalogue), StyleFor(message->buttons));
   if (answer == 0) DebugLogF("ShowResultMessage Err(MessageBoxW %lu)", static_cast<unsigned long>(GetLastError()));
   return answer;

@@ -15,7 +15,10 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-std::string Number(double value) { return Format("%.3f", value); }
+// How text is put into a report: as it is, as a JSON string's body, or as a
+// line of a text report, where a control character from outside (a line
+// break in a model name) would otherwise start a line of its own.
+enum class Escape { kNone, kJson, kTextLine };
 
 // Builds one JSON object with its members in the order they are added.
 class JsonObject {
@@ -35,6 +38,11 @@ class JsonObject {
   JsonObject& TextOrNull(const char* name, bool present, const std::u16string& value) {
     return Raw(name, present ? JsonString(value) : "null");
   }
+  JsonObject& List(const char* name, const std::vector<std::u16string>& values) {
+    std::string list;
+    for (const std::u16string& value : values) list += (list.empty() ? "" : ", ") + JsonString(value);
+    return Raw(name, "[" + list + "]");
+  }
   std::string Close() const { return text_ + (lines_ ? std::string("\n") + indent_ + "}" : "}"); }
 
  private:
@@ -48,11 +56,12 @@ std::string PrinterJson(const ReportPrinter& p, const char* indent) {
   o.Ascii("port_kind", p.portKind).Text("port", p.port);
   if (p.portKind == "USB") o.Text("usb_port", p.usbPort).Text("usb_serial", p.usbSerial);
   o.Text("model", p.model).Text("ip", p.ip).Text("mac", p.mac).Ascii("result", p.result);
-  o.Raw("code", p.result == "not_attempted" ? "null" : Format("%d", static_cast<int>(p.code)));
-  o.Text("message", FirstLine(p.message));
+  const bool ended = p.result == "written" || p.result == "failed";
+  o.Raw("code", ended ? Format("%d", static_cast<int>(p.code)) : "null");
+  o.Text("message", p.message);
   o.Raw("bytes_sent", Format("%llu", static_cast<unsigned long long>(p.bytesSent)));
   o.Raw("bytes_total", Format("%llu", static_cast<unsigned long long>(p.bytesTotal)));
-  o.Raw("seconds", Number(p.seconds));
+  o.Raw("seconds", DecimalText(p.seconds, 3));
   o.TextOrNull("version_before", p.beforeRead, p.versionBefore);
   o.TextOrNull("version_after", p.afterRead, p.versionAfter);
   o.Ascii("version_check", VersionCheck(p));
@@ -97,6 +106,8 @@ const Label kReadBack = {{"読み返し", "Read back"}};
 const Label kMatched = {{"一致", "matched"}};
 const Label kDiffered = {{"不一致", "did not match"}};
 const Label kCode = {{"コード", "Code"}};
+const Label kBegun = {{"書込み中(終了未記録)", "being written, end not recorded"}};
+const Label kLeftOnFile = {{"「FILE:」のままのプリンタ", "Printers left on \"FILE:\""}};
 
 const char* Word(const std::string& value, int language) {
   static const struct {
@@ -123,11 +134,30 @@ std::string Line(const Label& label, int language, const std::string& value) {
   return std::string(label.In(language)) + ": " + value + "\r\n";
 }
 
+std::string TextLine(const std::u16string& text);
+
 std::string PortText(const ReportPrinter& p) {
-  std::string text = p.portKind + " " + Utf8(p.port);
-  if (p.portKind == "USB") text += " (" + Utf8(p.usbPort) + ", " + Utf8(p.usbSerial) + ")";
-  if (p.portKind == "LAN") text += " (" + Utf8(p.mac) + ")";
+  std::string text = p.portKind + " " + TextLine(p.port);
+  if (p.portKind == "USB") text += " (" + TextLine(p.usbPort) + ", " + TextLine(p.usbSerial) + ")";
+  if (p.portKind == "LAN") text += " (" + TextLine(p.mac) + ")";
   return text;
+}
+
+std::string Names(const std::vector<std::u16string>& names) {
+  std::string text;
+  for (const std::u16string& name : names) text += (text.empty() ? "" : ", ") + TextLine(name);
+  return text;
+}
+
+// A box's text on one line: each run of line breaks becomes one space.
+std::u16string OneLine(const std::u16string& text) {
+  std::u16string line;
+  for (char16_t c : text) {
+    if (c != u'\r' && c != u'\n') line += c;
+    else if (!line.empty() && line.back() != u' ') line += u' ';
+  }
+  while (!line.empty() && line.back() == u' ') line.pop_back();
+  return line;
 }
 
 }  // namespace
@@ -168,14 +198,18 @@ uint32_t FileCrc32(const uint8_t* data, size_t size, uint32_t crc) {
 
 namespace {
 
-// Appends text as UTF-8, escaped for a JSON string when `json` is set.
-void AppendUtf8(const std::u16string& text, bool json, std::string* out) {
+// Appends text as UTF-8, escaped as `escape` says.
+void AppendUtf8(const std::u16string& text, Escape escape, std::string* out) {
+  const bool json = escape == Escape::kJson;
   out->reserve(out->size() + text.size() + 8);
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
     } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (escape == Escape::kTextLine && (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029)) {
       c = 0xFFFD;
     }
     if (json && (c == '"' || c == '\\')) {
@@ -207,14 +241,30 @@ void AppendUtf8(const std::u16string& text, bool json, std::string* out) {
 
 std::string Utf8(const std::u16string& text) {
   std::string out;
-  AppendUtf8(text, false, &out);
+  AppendUtf8(text, Escape::kNone, &out);
   return out;
 }
 
+namespace {
+
+std::string TextLine(const std::u16string& text) {
+  std::string out;
+  AppendUtf8(text, Escape::kTextLine, &out);
+  return out;
+}
+
+}  // namespace
+
 std::string JsonString(const std::u16string& text) {
   std::string out = "\"";
-  AppendUtf8(text, true, &out);
+  AppendUtf8(text, Escape::kJson, &out);
   return out + "\"";
+}
+
+std::string DecimalText(double value, int decimals) {
+  const unsigned long long scale = decimals == 3 ? 1000 : 10;
+  const unsigned long long units = value > 0 ? static_cast<unsigned long long>(value * static_cast<double>(scale) + 0.5) : 0;
+  return Format("%llu.%0*llu", units / scale, decimals == 3 ? 3 : 1, units % scale);
 }
 
 std::u16string FirstLine(const std::u16string& text) {
@@ -238,42 +288,49 @@ std::string RunReportJson(const RunReport& r) {
   o.Ascii("started", IsoTime(r.started)).Ascii("ended", IsoTime(r.ended));
   o.Ascii("mode", r.mode == 1 ? "update" : "rewrite_all").Raw("file", file.Close());
   o.Ascii("outcome", r.outcome).Raw("exit_code", r.automatic ? Format("%d", r.exitCode) : "null");
-  o.Raw("printers", printers);
+  o.List("left_on_file", r.leftOnFile).Raw("printers", printers);
   return o.Close() + "\n";
 }
 
 std::string RunReportText(const RunReport& r, int l) {
   std::string text = std::string(kTitle.In(l)) + "\r\n\r\n";
-  text += Line(kProgram, l, Utf8(r.program) + " " + Utf8(r.version));
+  text += Line(kProgram, l, TextLine(r.program) + " " + TextLine(r.version));
   text += Line(kStarted, l, IsoTime(r.started));
   text += Line(kEnded, l, IsoTime(r.ended));
   text += Line(kMode, l, (r.mode == 1 ? kUpdate : kRewriteAll).In(l));
-  text += Line(kFile, l, Utf8(r.filePath));
+  text += Line(kFile, l, TextLine(r.filePath));
   text += Line(kSize, l, Format("%llu Byte, CRC-32 %s", static_cast<unsigned long long>(r.fileSize),
                                 Hex8(r.fileCrc).c_str()));
-  text += Line(kLabel, l, Utf8(r.fileLabel));
+  text += Line(kLabel, l, TextLine(r.fileLabel));
   text += Line(kOutcome, l, Word(r.outcome, l));
   if (r.automatic) text += Line(kExitCode, l, Format("%d", r.exitCode));
+  if (!r.leftOnFile.empty()) text += Line(kLeftOnFile, l, Names(r.leftOnFile));
   text += "\r\n" + std::string(kPrinters.In(l)) + Format(": %u", static_cast<unsigned>(r.printers.size())) + "\r\n";
   for (size_t i = 0; i < r.printers.size(); ++i) {
     const ReportPrinter& p = r.printers[i];
-    text += Format("\r\n[%u] ", static_cast<unsigned>(i + 1)) + Word(p.result, l) + "\r\n";
+    const char* state = p.result == "interrupted" ? kBegun.In(l) : Word(p.result, l);
+    text += Format("\r\n[%u] ", static_cast<unsigned>(i + 1)) + state + "\r\n";
     text += "  " + Line(kPort, l, PortText(p));
-    if (!p.model.empty()) text += "  " + Line(kModel, l, Utf8(p.model));
+    if (!p.model.empty()) text += "  " + Line(kModel, l, TextLine(p.model));
     if (p.result != "not_attempted") {
       std::string result = Format("%d", static_cast<int>(p.code));
-      if (!p.message.empty()) text += "  " + Line(kMessage, l, result + " " + Utf8(FirstLine(p.message)));
-      else text += "  " + Line(kResult, l, result);
+      if (p.result == "interrupted") {
+        // No result yet: only how far the write had come.
+      } else if (!p.message.empty()) {
+        text += "  " + Line(kMessage, l, result + " " + TextLine(OneLine(p.message)));
+      } else {
+        text += "  " + Line(kResult, l, result);
+      }
       text += "  " + Line(kSent, l, Format("%llu / %llu Byte", static_cast<unsigned long long>(p.bytesSent),
                                            static_cast<unsigned long long>(p.bytesTotal)));
-      text += "  " + Line(kTime, l, Format("%.1f s", p.seconds));
+      text += "  " + Line(kTime, l, DecimalText(p.seconds, 1) + " s");
     }
     if (!p.versionsRead) {
       text += "  " + Line(kCheck, l, kNoVersions.In(l));
       continue;
     }
-    text += "  " + Line(kBefore, l, p.beforeRead ? Utf8(p.versionBefore) : kNotRead.In(l));
-    text += "  " + Line(kAfter, l, p.afterRead ? Utf8(p.versionAfter) : kNotRead.In(l));
+    text += "  " + Line(kBefore, l, p.beforeRead ? TextLine(p.versionBefore) : kNotRead.In(l));
+    text += "  " + Line(kAfter, l, p.afterRead ? TextLine(p.versionAfter) : kNotRead.In(l));
     text += "  " + Line(kCheck, l, Word(VersionCheck(p), l));
   }
   return text;
@@ -284,17 +341,19 @@ std::string SerialRecordJson(const SerialRecord& s) {
   o.Ascii("time", IsoTime(s.time)).Ascii("port_kind", s.printer.portKind).Text("port", s.printer.port);
   o.Text("model", s.printer.model).Text("ip", s.printer.ip).Text("mac", s.printer.mac);
   o.TextOrNull("serial_before", s.beforeRead, s.serialBefore).Text("serial_written", s.serialWritten);
-  o.Raw("read_back_matched", s.readBackMatched ? "true" : "false").Raw("code", Format("%d", static_cast<int>(s.code)));
+  o.Raw("read_back_matched", s.readBackMatched ? "true" : "false").List("left_on_file", s.leftOnFile);
+  o.Raw("code", Format("%d", static_cast<int>(s.code)));
   return o.Close() + "\n";
 }
 
 std::string SerialRecordText(const SerialRecord& s, int l) {
   std::string text = IsoTime(s.time) + " " + kSerialTitle.In(l) + "\r\n";
   text += "  " + Line(kPort, l, PortText(s.printer));
-  if (!s.printer.model.empty()) text += "  " + Line(kModel, l, Utf8(s.printer.model));
-  text += "  " + Line(kSerialBefore, l, s.beforeRead ? Utf8(s.serialBefore) : kNotRead.In(l));
-  text += "  " + Line(kSerialWritten, l, Utf8(s.serialWritten));
+  if (!s.printer.model.empty()) text += "  " + Line(kModel, l, TextLine(s.printer.model));
+  text += "  " + Line(kSerialBefore, l, s.beforeRead ? TextLine(s.serialBefore) : kNotRead.In(l));
+  text += "  " + Line(kSerialWritten, l, TextLine(s.serialWritten));
   text += "  " + Line(kReadBack, l, (s.readBackMatched ? kMatched : kDiffered).In(l));
+  if (!s.leftOnFile.empty()) text += "  " + Line(kLeftOnFile, l, Names(s.leftOnFile));
   text += "  " + Line(kCode, l, Format("%d", static_cast<int>(s.code)));
   return text;
 }

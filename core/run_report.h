@@ -27,9 +27,11 @@ struct ReportPrinter {
   std::u16string usbPort;       // USB: the spooler port ("USB001"); else empty
   std::u16string usbSerial;     // USB: the serial number of the device path; else empty
   std::u16string model, ip, mac;  // LAN; empty elsewhere
-  std::string result = "not_attempted";  // "written", "failed", "not_attempted"
+  // "written", "failed", "not_attempted", or "interrupted" (begun, its end
+  // not recorded: the report was saved while the printer was being written)
+  std::string result = "not_attempted";
   int32_t code = 0;             // result code of the printer's exchange (0 when written)
-  std::u16string message;       // first line of the message the operator saw; empty when none
+  std::u16string message;       // the text of the box the operator saw; empty when none
   uint64_t bytesSent = 0, bytesTotal = 0;
   double seconds = 0;
   bool versionsRead = false;    // false in Rewrite All mode: the printer does not run during the write
@@ -50,6 +52,7 @@ struct RunReport {
   bool automatic = false;       // started with a file on the command line
   int exitCode = 0;             // automatic runs only
   std::string outcome;          // "written", "failed", "declined", "interrupted"
+  std::vector<std::u16string> leftOnFile;  // spooler printers still on "FILE:" when the record was saved
   std::vector<ReportPrinter> printers;
 };
 
@@ -59,7 +62,8 @@ struct SerialRecord {
   ReportPrinter printer;        // port fields only
   std::u16string serialBefore, serialWritten;
   bool beforeRead = false;
-  bool readBackMatched = false;
+  bool readBackMatched = false;  // the read-back alone, whatever the give-back did
+  std::vector<std::u16string> leftOnFile;  // spooler printers the give-back left on "FILE:"
   int32_t code = 0;
 };
 
@@ -72,6 +76,9 @@ std::string Utf8(const std::u16string& text);
 std::string JsonString(const std::u16string& text);
 // The text up to its first line break (CR or LF), without trailing spaces.
 std::u16string FirstLine(const std::u16string& text);
+// "12.346" (`decimals` 3) or "12.3" (1), rounded; a point whatever the C
+// runtime's locale says.
+std::string DecimalText(double value, int decimals);
 
 std::string RunReportJson(const RunReport& report);
 // languageIndex 0 Japanese, anything else English.

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "debug_log.h"
+#include "message_catalog.h"
+#include "program_state.h"
 #include "spooler_journal.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "report texts are UTF-16 on Windows");
@@ -25,8 +27,10 @@ bool PutFile(const std::wstring& path, const std::string& bytes, bool append) {
     return false;
   }
   DWORD written = 0;
+  // On disk before the move: after a power cut the report is the old one
+  // or the new one, never an empty file under its name.
   bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size();
+            written == bytes.size() && (append || FlushFileBuffers(file));
   const DWORD error = GetLastError();
   CloseHandle(file);
   if (!ok) DebugLogF("RunReport Err(WriteFile %lu)", static_cast<unsigned long>(error));
@@ -49,6 +53,53 @@ bool MakeFolder(const std::wstring& folder) {
 }
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+constexpr DWORD kTryForMs = 1000;
+constexpr DWORD kTryPauseMs = 100;
+
+// Between tries the windows are repainted but take no input: a click now
+// would act on a run whose record is being saved.
+void PauseKeepingPaint(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (DWORD spent = 0; spent < ms; spent = GetTickCount() - start) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_PAINT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&message);
+  }
+}
+
+// True when the file's last byte is not a line feed: an earlier append was
+// cut short (a crash, a full disk), and the next entry must not join it.
+bool EndsMidLine(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size = {};
+  char last = '\n';
+  DWORD got = 0;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+    LARGE_INTEGER at = {};
+    at.QuadPart = size.QuadPart - 1;
+    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && !ReadFile(file, &last, 1, &got, nullptr)) got = 0;
+  }
+  CloseHandle(file);
+  return got == 1 && last != '\n';
+}
+
+// Makes the folder and writes one file, as `tries` says; `bytes` gives what
+// to write at each try (an append looks at the file as it is then).
+template <typename Bytes>
+bool WriteTrying(const std::wstring& path, Bytes bytes, bool append, ReportTries tries, std::wstring* notWritten) {
+  const DWORD start = GetTickCount();
+  const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+  for (;;) {
+    if (MakeFolder(folder) && PutFile(path, bytes(), append)) return true;
+    if (tries == ReportTries::kOnce || GetTickCount() - start >= kTryForMs) break;
+    PauseKeepingPaint(kTryPauseMs);
+  }
+  if (notWritten != nullptr && notWritten->empty()) *notWritten = path;
+  return false;
+}
 
 }  // namespace
 
@@ -80,24 +131,35 @@ std::u16string ReportText(const wchar_t* text) {
   return text != nullptr ? std::u16string(reinterpret_cast<const char16_t*>(text)) : std::u16string();
 }
 
-bool SaveRunReport(const RunReport& report, int languageIndex, std::wstring* jsonPath) {
-  if (jsonPath != nullptr) jsonPath->clear();
-  const std::wstring folder = ReportFolder();
-  if (!MakeFolder(folder)) return false;
-  const std::wstring base = folder + L"\\Write-" + Wide(FileStamp(report.started));
-  const bool text = PutFile(base + L".txt", kUtf8Mark + RunReportText(report, languageIndex), false);
-  const bool json = PutFile(base + L".json", RunReportJson(report), false);
-  if (json && jsonPath != nullptr) *jsonPath = base + L".json";
+bool SaveRunReport(const RunReport& report, int languageIndex, ReportTries tries, std::wstring* notWritten) {
+  if (notWritten != nullptr) notWritten->clear();
+  const std::wstring base = ReportFolder() + L"\\Write-" + Wide(FileStamp(report.started));
+  const std::string textBytes = kUtf8Mark + RunReportText(report, languageIndex), jsonBytes = RunReportJson(report);
+  const bool text = WriteTrying(base + L".txt", [&] { return textBytes; }, false, tries, notWritten);
+  const bool json = WriteTrying(base + L".json", [&] { return jsonBytes; }, false, tries, notWritten);
   if (text && json) WriteDebugLog("RunReport saved");
   return text && json;
 }
 
-bool AppendSerialRecord(const SerialRecord& record, int languageIndex) {
+bool AppendSerialRecord(const SerialRecord& record, int languageIndex, ReportTries tries, std::wstring* notWritten) {
+  if (notWritten != nullptr) notWritten->clear();
   const std::wstring folder = ReportFolder();
-  if (!MakeFolder(folder)) return false;
-  const std::wstring textPath = folder + L"\\SerialNumbers.txt";
-  const bool fresh = GetFileAttributesW(textPath.c_str()) == INVALID_FILE_ATTRIBUTES;
-  const bool text = PutFile(textPath, (fresh ? kUtf8Mark : "") + SerialRecordText(record, languageIndex), true);
-  const bool json = PutFile(folder + L"\\SerialNumbers.jsonl", SerialRecordJson(record), true);
+  const std::wstring textPath = folder + L"\\SerialNumbers.txt", jsonPath = folder + L"\\SerialNumbers.jsonl";
+  const bool text = WriteTrying(textPath, [&] {
+    const bool fresh = GetFileAttributesW(textPath.c_str()) == INVALID_FILE_ATTRIBUTES;
+    const char* start = fresh ? kUtf8Mark : EndsMidLine(textPath) ? "\r\n" : "";
+    return start + SerialRecordText(record, languageIndex);
+  }, true, tries, notWritten);
+  const bool json = WriteTrying(jsonPath, [&] {
+    return (EndsMidLine(jsonPath) ? "\n" : "") + SerialRecordJson(record);
+  }, true, tries, notWritten);
   return text && json;
+}
+
+void TellRecordNotWritten(HWND owner, const std::wstring& path, int languageIndex) {
+  static const wchar_t* const kNotWritten[] = {L"次のファイルを書き込めませんでした。\n\n", L"This file could not be written:\n\n"};
+  const std::wstring text = kNotWritten[languageIndex == 0 ? 0 : 1] + path;
+  const CatalogueOwner catalogue =
+      g_program.kind == ProgramKind::Tagsmith ? CatalogueOwner::kTagsmith : CatalogueOwner::kRomsmith;
+  MessageBoxW(owner, text.c_str(), MessageCaption(catalogue), MB_OK | MB_ICONEXCLAMATION);
 }

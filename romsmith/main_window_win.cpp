@@ -17,6 +17,7 @@
 #include "progress_dialog.h"
 #include "resource.h"
 #include "result_message.h"
+#include "run_record.h"
 #include "settings.h"
 #include "settings_rules.h"
 #include "spooler.h"
@@ -565,6 +566,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CLOSE:
       OnExit();
       return 0;
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+      // A log-off or shutdown may end the process in the middle of a write
+      // without another message: the report says how far the run came.
+      if (message == WM_QUERYENDSESSION || wParam != 0) SaveRunRecord();
+      break;
     case WM_DESTROY:
       g_program.mainWindow = nullptr;
       PostQuitMessage(g_frame.interactive != 0 ? 0 : g_mainWindow.exitCode);

@@ -209,6 +209,7 @@ void OnStartWriting() {
     EndUnattendedRun(kExitDeclined);
     return;
   }
+  RecordRunConfirmed();
 
   BeginBusy(window);
   int32_t printers = OnLan() ? g_settings.lanCount : 1;

@@ -1,5 +1,8 @@
 // The record of one Start writing run, kept while the run goes and saved as
-// its report when the run ends, whatever the end (run_report_files.h).
+// its report from the confirmation on: as it stands when the run starts and
+// at each printer's start and end, so that a run killed half-way leaves a
+// report that says so, and once more when the run ends, whatever the end
+// (run_report_files.h).
 #pragma once
 
 #include <windows.h>
@@ -11,8 +14,12 @@
 // Starts the record once the firmware file is read: the file, the mode and
 // one not-attempted entry per target printer in list order.
 void BeginRunRecord(const wchar_t* path, const CommandBuffer& firmware);
+// The operator confirmed the run: the record is saved from now on, first
+// with the outcome "interrupted" and every printer "not_attempted".
+void RecordRunConfirmed();
 // Printer `index` of the run is about to be written / has been written with
-// `result` (0 or a result code). In Update mode the start reads the
+// `result` (0 or a result code); each saves the record as it stands, the
+// printer being written as "interrupted". In Update mode the start reads the
 // printer's version first (the printer runs during the write).
 void RecordPrinterStart(int32_t index);
 void RecordPrinterEnd(int32_t index, int32_t result);
@@ -21,7 +28,12 @@ void RecordPrinterEnd(int32_t index, int32_t result);
 // with a line in the progress dialog meanwhile; the last version read shows
 // where Get Version shows its result. Never changes the run's result.
 void ReadVersionsAfterWrite(HWND dialog);
+// Saves a confirmed record as it stands, with the bytes sent so far: the
+// session is ending (log-off, shutdown) and the process may end without
+// another word.
+void SaveRunRecord();
 // Ends the record with the exit code the run ends with (exit_codes.h) and
-// saves it; nothing happens when no record is open. A report that cannot be
-// saved is logged only.
+// saves it, with the spooler printers still on "FILE:" at this moment;
+// nothing happens when no record is open. A report that cannot be saved
+// after a moment's tries is told in a box; the run's result stays.
 void CloseRunRecord(int exitCode);

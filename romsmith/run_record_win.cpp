@@ -14,6 +14,7 @@
 #include "run_report_files.h"
 #include "resource.h"
 #include "result_codes.h"
+#include "result_message.h"
 #include "send_printer.h"
 #include "settings_types.h"
 #include "spooler.h"
@@ -25,8 +26,11 @@ namespace {
 
 struct RunRecord {
   bool open = false;
+  bool confirmed = false;    // saved from the confirmation on
   RunReport report;
   DWORD printerStartTick = 0;
+  int32_t running = -1;      // the printer being written; -1 between printers
+  int32_t awaitingBox = -1;  // a failed printer whose message box is still to come
 };
 RunRecord g_record;
 
@@ -95,6 +99,45 @@ ReportPrinter PortEntry(int32_t lanIndex) {
   return p;
 }
 
+bool ValidPrinter(int32_t index) {
+  return g_record.open && index >= 0 && index < static_cast<int32_t>(g_record.report.printers.size());
+}
+
+// The report says what the operator saw: the failure's box as it was shown.
+void OnMessageShown(const wchar_t* text) {
+  if (!ValidPrinter(g_record.awaitingBox)) return;
+  g_record.report.printers[static_cast<size_t>(g_record.awaitingBox)].message = ReportText(text);
+  g_record.awaitingBox = -1;
+}
+
+// The printer being written, as far as it has come.
+void UpdateRunningPrinter() {
+  if (!ValidPrinter(g_record.running)) return;
+  ReportPrinter& p = g_record.report.printers[static_cast<size_t>(g_record.running)];
+  p.bytesSent = g_sentBytes;
+  p.seconds = static_cast<double>(GetTickCount() - g_record.printerStartTick) / 1000.0;
+}
+
+// A save before the end: should the process end now, this is what it did.
+// Tried once; the next save is never far.
+void SaveAsItStands() {
+  if (!g_record.open || !g_record.confirmed) return;
+  RunReport& r = g_record.report;
+  UpdateRunningPrinter();
+  r.ended = ReportNow();
+  r.outcome = "interrupted";
+  r.exitCode = kExitInterrupted;
+  SaveRunReport(r, Language(), ReportTries::kOnce, nullptr);
+}
+
+// Above the window the operator looks at; none while a window goes away.
+HWND BoxOwner() {
+  for (HWND window : {g_program.progressDialog, g_program.mainWindow}) {
+    if (window != nullptr && IsWindowVisible(window) && IsWindowEnabled(window)) return window;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void BeginRunRecord(const wchar_t* path, const CommandBuffer& firmware) {
@@ -120,30 +163,43 @@ void BeginRunRecord(const wchar_t* path, const CommandBuffer& firmware) {
     r.printers.push_back(p);
   }
   g_record.open = true;
+  g_record.confirmed = false;
+  g_record.running = g_record.awaitingBox = -1;
+  SetShownMessageObserver(OnMessageShown);
+}
+
+void RecordRunConfirmed() {
+  g_record.confirmed = g_record.open;
+  SaveAsItStands();
 }
 
 void RecordPrinterStart(int32_t index) {
-  if (g_record.open && g_record.report.mode == 1 && index >= 0 &&
-      index < static_cast<int32_t>(g_record.report.printers.size())) {
+  if (ValidPrinter(index) && g_record.report.mode == 1) {
     ReportPrinter& p = g_record.report.printers[static_cast<size_t>(index)];
     p.beforeRead = ReadVersion(index, &p.versionBefore);
   }
   g_record.printerStartTick = GetTickCount();
   g_sentBytes = 0;
-  (void)index;
+  if (!ValidPrinter(index)) return;
+  g_record.report.printers[static_cast<size_t>(index)].result = "interrupted";
+  g_record.running = index;
+  SaveAsItStands();
 }
 
 void RecordPrinterEnd(int32_t index, int32_t result) {
-  if (!g_record.open || index < 0 || index >= static_cast<int32_t>(g_record.report.printers.size())) return;
+  if (!ValidPrinter(index)) return;
   ReportPrinter& p = g_record.report.printers[static_cast<size_t>(index)];
   p.result = result == 0 ? "written" : "failed";
   p.code = result;
   p.bytesSent = result == 0 ? p.bytesTotal : g_sentBytes;
   p.seconds = static_cast<double>(GetTickCount() - g_record.printerStartTick) / 1000.0;
+  g_record.running = -1;
   if (result != 0) {
-    const wchar_t* text = CatalogueText(CatalogueOwner::kRomsmith, MessageNumberForCode(result), Language());
-    p.message = FirstLine(ReportText(text));
+    // Until its box is shown (OnMessageShown), the catalogue's text of it.
+    p.message = ReportText(CatalogueText(CatalogueOwner::kRomsmith, MessageNumberForCode(result), Language()));
+    g_record.awaitingBox = index;
   }
+  SaveAsItStands();
 }
 
 void ReadVersionsAfterWrite(HWND dialog) {
@@ -180,17 +236,25 @@ void ReadVersionsAfterWrite(HWND dialog) {
   FinishOperation();
 }
 
+void SaveRunRecord() { SaveAsItStands(); }
+
 void CloseRunRecord(int exitCode) {
   if (!g_record.open) return;
+  UpdateRunningPrinter();
   g_record.open = false;
+  SetShownMessageObserver(nullptr);
   RunReport& r = g_record.report;
   r.ended = ReportNow();
   r.exitCode = exitCode;
   bool failed = false;
   for (const ReportPrinter& p : r.printers) failed = failed || p.result == "failed";
-  r.outcome = failed ? "failed"
-              : exitCode == kExitDeclined ? "declined"
-              : exitCode == kExitWritten ? "written"
-                                         : "interrupted";
-  SaveRunReport(r, Language(), nullptr);
+  // A printer left on "FILE:" does not undo a write that went out whole.
+  const bool written = exitCode == kExitWritten || exitCode == kExitWrittenPrinterLeftOnFile;
+  r.outcome = failed ? "failed" : exitCode == kExitDeclined ? "declined" : written ? "written" : "interrupted";
+  r.leftOnFile.clear();
+  for (const std::wstring& name : PrintersLeftOnFile()) r.leftOnFile.push_back(ReportText(name.c_str()));
+  std::wstring notWritten;
+  if (!SaveRunReport(r, Language(), ReportTries::kForAMoment, &notWritten)) {
+    TellRecordNotWritten(BoxOwner(), notWritten, Language());
+  }
 }

@@ -115,11 +115,9 @@ void OnWriteSerial(HWND window) {
   wchar_t serial[kSerialReadChars] = {};
   GetDlgItemTextW(window, IDC_SERIAL_INPUT, serial, kSerialReadChars);
   if (!ConfirmAndBegin(window, kMessageConfirmWrite, focus)) return;
-  // The number the printer last reported in this run (a read or a
-  // read-back): what it held before this write.
-  const std::wstring before = SerialNumberText;
-  int32_t result = WritePrinterSerial(serial);
-  RecordSerialWrite(before.empty() ? nullptr : before.c_str(), serial, result);
+  SerialWriteFacts facts;
+  int32_t result = WritePrinterSerial(serial, &facts);
+  RecordSerialWrite(facts, serial, result);
   g_frame.busy = 1;
   ShowResultMessage(window, result != 0 ? result : kMessageWriteDone, nullptr);
   FinishOperation(window, focus);

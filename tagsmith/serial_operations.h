@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "printer_connection.h"
 
@@ -37,8 +38,17 @@ bool SelectedPrinterMissing();
 // Reads the printer's serial number into SerialNumberText. 0 or a result code.
 int32_t ReadPrinterSerial();
 
-// Writes `serialText`, waits, reads it back and compares without regard to
-// case. 0, PRT_ERR_VERIFY when the printer reports another number, or the
-// result code of the step that failed. Both operations return the give-back's
-// code when the exchange went well but a printer could not be put back.
-int32_t WritePrinterSerial(const wchar_t* serialText);
+// What a serial-number write found out on the way, for its record.
+struct SerialWriteFacts {
+  bool beforeRead = false;       // the number this printer held, read just before the write
+  std::wstring before;
+  bool readBackMatched = false;  // the read-back alone, whatever the give-back did
+};
+
+// Reads the printer's number, writes `serialText`, waits, reads it back and
+// compares without regard to case. 0, PRT_ERR_VERIFY when the printer
+// reports another number, or the result code of the step that failed (a
+// failed read before the write only leaves the number before unknown). Both
+// operations return the give-back's code when the exchange went well but a
+// printer could not be put back.
+int32_t WritePrinterSerial(const wchar_t* serialText, SerialWriteFacts* facts);

@@ -132,8 +132,13 @@ bool SelectedPrinterMissing() {
 
 int32_t ReadPrinterSerial() { return WithPortTakenOver(ReadSerialOn); }
 
-int32_t WritePrinterSerial(const wchar_t* serialText) {
-  return WithPortTakenOver([serialText](PrinterConnection* connection) {
+int32_t WritePrinterSerial(const wchar_t* serialText, SerialWriteFacts* facts) {
+  *facts = SerialWriteFacts();
+  return WithPortTakenOver([serialText, facts](PrinterConnection* connection) {
+    // On a production line the last number read came from the previous
+    // printer: the record's number before is read from this one.
+    facts->beforeRead = ReadSerialOn(connection) == 0;
+    if (facts->beforeRead) facts->before = SerialNumberText;
     CommandBuffer command = {};
     int32_t result = SendPrinter(MODE_SERIALNO_SET, connection, serialText, &command);
     if (result != 0) return result;
@@ -146,6 +151,7 @@ int32_t WritePrinterSerial(const wchar_t* serialText) {
       DebugLogF("WritePrinterSerial Err(PRT_ERR_VERIFY)");
       return static_cast<int32_t>(PRT_ERR_VERIFY);
     }
+    facts->readBackMatched = true;
     return 0;
   });
 }

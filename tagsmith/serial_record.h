@@ -3,8 +3,11 @@
 
 #include <cstdint>
 
+#include "serial_operations.h"
+
 // Appends the entry of one write on the port the settings name: the number
-// last read from the printer before (null when none was read), the number
-// written and the write's result (0 when the read-back matched). A record
-// that cannot be written is logged only.
-void RecordSerialWrite(const wchar_t* serialBefore, const wchar_t* serialWritten, int32_t result);
+// read just before (null when that read failed), the number written,
+// whether the read-back matched, the spooler printers left on "FILE:" and
+// the write's result. A record that cannot be written after a moment's
+// tries is told in a box; the write's result stays.
+void RecordSerialWrite(const SerialWriteFacts& facts, const wchar_t* serialWritten, int32_t result);

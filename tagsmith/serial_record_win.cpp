@@ -2,13 +2,15 @@
 // record in the reports folder (run_report_files.h).
 #include "serial_record.h"
 
+#include "program_state.h"
 #include "run_report_files.h"
 #include "send_printer.h"
 #include "serial_operations.h"
 #include "settings_types.h"
+#include "spooler.h"
 #include "usb_discovery.h"
 
-void RecordSerialWrite(const wchar_t* serialBefore, const wchar_t* serialWritten, int32_t result) {
+void RecordSerialWrite(const SerialWriteFacts& facts, const wchar_t* serialWritten, int32_t result) {
   SerialRecord record;
   record.time = ReportNow();
   ReportPrinter& p = record.printer;
@@ -28,10 +30,16 @@ void RecordSerialWrite(const wchar_t* serialBefore, const wchar_t* serialWritten
     p.mac = ReportText(lan.macAddressW);
     p.model = ReportText(lan.modelNameW);
   }
-  record.beforeRead = serialBefore != nullptr;
-  record.serialBefore = ReportText(serialBefore);
+  record.beforeRead = facts.beforeRead;
+  record.serialBefore = ReportText(facts.before.c_str());
   record.serialWritten = ReportText(serialWritten);
-  record.readBackMatched = result == 0;
+  record.readBackMatched = facts.readBackMatched;
+  for (const std::wstring& name : PrintersLeftOnFile()) record.leftOnFile.push_back(ReportText(name.c_str()));
   record.code = result;
-  AppendSerialRecord(record, g_settings.languageIndex == 0 ? 0 : 1);
+  // A serial number's audit trail is not lost without a word.
+  const int language = g_settings.languageIndex == 0 ? 0 : 1;
+  std::wstring notWritten;
+  if (!AppendSerialRecord(record, language, ReportTries::kForAMoment, &notWritten)) {
+    TellRecordNotWritten(g_program.mainWindow, notWritten, language);
+  }
 }

@@ -197,7 +197,7 @@ bool RomsmithSession::Confirm(int button) {
   return gui::Answer(pid(), Message(6, lang, {port, FirmwarePath(), notice}), button);
 }
 
-bool RomsmithSession::ConfirmClosingMessages(HWND progress) {
+bool RomsmithSession::ConfirmClosingMessages(HWND progress, gui::MessageBoxSeen* boxAtEnd) {
   const int lang = setup.language;
   HWND ok = GetDlgItem(progress, IDC_PROGRESS_OK);
   if (!gui::WaitUntil([&] {
@@ -212,6 +212,7 @@ bool RomsmithSession::ConfirmClosingMessages(HWND progress) {
   if (!gui::PressKey(progress, VK_RETURN)) return false;
   if (!gui::WaitControlText(progress, IDC_PROGRESS_CLOSING, kWritingDone[lang])) return false;
   if (!gui::Click(progress, IDC_PROGRESS_OK)) return false;
+  if (boxAtEnd != nullptr && !(gui::WaitMessageBox(pid(), boxAtEnd) && gui::PressBoxButton(*boxAtEnd, IDOK))) return false;
   return gui::WaitUntil([&] { return !IsWindow(progress); });
 }
 

@@ -51,8 +51,9 @@ class RomsmithSession {
   // Answers the confirmation of Start writing with `button`.
   bool Confirm(int button);
   // From the POWER-lamp message to the closed dialog: the first OK as a
-  // real Enter key (the keyboard hook), the second as a click.
-  bool ConfirmClosingMessages(HWND progress);
+  // real Enter key (the keyboard hook), the second as a click; then, when
+  // `boxAtEnd` is given, the box that the second OK brings, answered OK.
+  bool ConfirmClosingMessages(HWND progress, gui::MessageBoxSeen* boxAtEnd = nullptr);
   // True when the printer (a SimHost number, or 0 for the COM printer)
   // received exactly the firmware file; `why` says what differed.
   bool ReceivedFirmware(int printer, std::string* why);

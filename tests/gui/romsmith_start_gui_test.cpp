@@ -20,7 +20,9 @@ namespace {
 
 using gui::LastError;
 
-enum class AutoEnd { kWritten, kDeclined, kRejected, kFailed, kEmptyList, kClosedWhileWriting, kWrittenLeftOnFile };
+enum class AutoEnd {
+  kWritten, kDeclined, kRejected, kFailed, kEmptyList, kClosedWhileWriting, kWrittenLeftOnFile, kKilledWhileWriting
+};
 
 // How the run is started.
 enum class AutoStart { kPath, kQuotedPath, kHiddenWithoutPath };
@@ -33,6 +35,7 @@ struct AutoRun {
   const wchar_t* fileName;
   AutoEnd end;
   int exitCode;
+  const char* outcome;  // of the run report; null: no report
   AutoStart start = AutoStart::kPath;
   size_t bytes = 150 * 1024;
   int refusal = 20;  // kRejected: the message, with the expected extension
@@ -44,10 +47,13 @@ class RomsmithAutomatic : public ::testing::TestWithParam<AutoRun> {};
 TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   const AutoRun& run = GetParam();
   ASSERT_TRUE(ResetSimulator());
-  if (run.end == AutoEnd::kClosedWhileWriting) {
+  const bool killed = run.end == AutoEnd::kKilledWhileWriting;
+  if (run.end == AutoEnd::kClosedWhileWriting || killed) {
     // A printer that reads slowly keeps the write going while the window closes.
     ASSERT_EQ(SimCommand(SimHost(2) + " set fault slow"), "OK");
-    ASSERT_EQ(SimCommand(SimHost(2) + " set arg 50000"), "OK");
+    ASSERT_EQ(SimCommand(SimHost(2) + " set arg " + (killed ? "200000" : "50000")), "OK");
+    // A small window and a file beyond the socket buffers keep the sender at the printer's pace.
+    ASSERT_EQ(SimCommand(SimHost(2) + " set rcvbuf " + (killed ? "4096" : "0")), "OK");
   }
   RomsmithSession s(L"auto");
   ClearReports();
@@ -113,6 +119,25 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
       PostMessageW(GetWindow(progress, GW_OWNER), WM_CLOSE, 0, 0);
       break;
     }
+    case AutoEnd::kKilledWhileWriting: {
+      ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
+      HWND progress = s.WaitProgressDialog();
+      ASSERT_NE(progress, nullptr);
+      // Beyond the first chunk: the port has taken some of the file.
+      ASSERT_EQ(SimCommand(SimHost(2) + " wait_count 65537 20000").rfind("OK", 0), 0u);
+      // A log-off asks first: the report is saved as it stands.
+      DWORD_PTR allowed = 0;
+      ASSERT_TRUE(SendMessageTimeoutW(GetWindow(progress, GW_OWNER), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                      &allowed));
+      std::string json, text;
+      ASSERT_TRUE(LatestRunReport(&json, &text)) << "no report while writing";
+      EXPECT_EQ(json_check::Values(json, "result")[0], "interrupted") << json;
+      EXPECT_NE(json_check::Values(json, "bytes_sent")[0], "0") << json;
+      HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, s.pid());
+      ASSERT_TRUE(process != nullptr && TerminateProcess(process, kExitInterrupted)) << GetLastError();
+      CloseHandle(process);
+      break;
+    }
     case AutoEnd::kEmptyList: {
       gui::MessageBoxSeen box;
       ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box)) << LastError();
@@ -127,17 +152,26 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   // A run that reached its printers' list leaves a report with its exit code.
   std::string json, text;
   const bool reported = LatestRunReport(&json, &text);
-  EXPECT_EQ(reported, run.end != AutoEnd::kRejected && run.end != AutoEnd::kEmptyList);
+  EXPECT_EQ(reported, run.outcome != nullptr);
   if (reported) {
     EXPECT_TRUE(json_check::ValidJson(json)) << json;
+    EXPECT_EQ(json_check::Values(json, "outcome")[0], run.outcome ? run.outcome : "");
     EXPECT_EQ(json_check::Values(json, "exit_code")[0], std::to_string(run.exitCode));
     const char* result = run.end == AutoEnd::kDeclined ? "not_attempted"
                          : run.end == AutoEnd::kFailed ? "failed"
+                         : killed                      ? "interrupted"
                                                        : "written";
     EXPECT_EQ(json_check::Values(json, "result"), std::vector<std::string>{result});
+    EXPECT_EQ(json_check::Values(json, "left_on_file")[0],
+              run.end == AutoEnd::kWrittenLeftOnFile ? "[\"Receipt COM\"]" : "[]");
   }
   int switches = 0;
   std::string why;
+  if (killed) {
+    // Its printer stays on "FILE:" for the next start's repair, which this prefix must not see.
+    DeleteFileW(SpoolerJournalPath().c_str());
+    return;
+  }
   if (run.end != AutoEnd::kWrittenLeftOnFile) {
     EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
     return;
@@ -156,21 +190,25 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, RomsmithAutomatic,
-    ::testing::Values(AutoRun{"GoodFileWrites", false, L"COM", {}, L"fw.hex", AutoEnd::kWritten, kExitWritten},
-                      AutoRun{"WrongExtension", false, L"COM", {}, L"fw.hx1", AutoEnd::kRejected, kExitFileRejected},
-                      AutoRun{"CancelEnds", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kDeclined, kExitDeclined},
-                      AutoRun{"FailedWrite", true, L"LAN", {9}, L"fw.hx2", AutoEnd::kFailed, kExitWriteFailed},
-                      AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters},
-                      AutoRun{"ClosedWhileWriting", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kClosedWhileWriting,
-                              kExitInterrupted},
-                      AutoRun{"QuotedPathWithSpace", false, L"COM", {}, L"new fw.hex", AutoEnd::kWritten, kExitWritten,
-                              AutoStart::kQuotedPath},
-                      AutoRun{"EmptyFile", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected, kExitFileRejected,
-                              AutoStart::kPath, 0, 18},
-                      AutoRun{"HiddenStartWithoutPath", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected,
-                              kExitFileRejected, AutoStart::kHiddenWithoutPath},
-                      AutoRun{"GiveBackFailsAfterWrite", false, L"COM", {}, L"fw.hex", AutoEnd::kWrittenLeftOnFile,
-                              kExitWrittenPrinterLeftOnFile}),
+    ::testing::Values(
+        AutoRun{"GoodFileWrites", false, L"COM", {}, L"fw.hex", AutoEnd::kWritten, kExitWritten, "written"},
+        AutoRun{"WrongExtension", false, L"COM", {}, L"fw.hx1", AutoEnd::kRejected, kExitFileRejected, nullptr},
+        AutoRun{"CancelEnds", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kDeclined, kExitDeclined, "declined"},
+        AutoRun{"FailedWrite", true, L"LAN", {9}, L"fw.hx2", AutoEnd::kFailed, kExitWriteFailed, "failed"},
+        AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters, nullptr},
+        AutoRun{"ClosedWhileWriting", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kClosedWhileWriting, kExitInterrupted,
+                "interrupted"},
+        AutoRun{"QuotedPathWithSpace", false, L"COM", {}, L"new fw.hex", AutoEnd::kWritten, kExitWritten, "written",
+                AutoStart::kQuotedPath},
+        AutoRun{"EmptyFile", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected, kExitFileRejected, nullptr,
+                AutoStart::kPath, 0, 18},
+        AutoRun{"HiddenStartWithoutPath", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected, kExitFileRejected, nullptr,
+                AutoStart::kHiddenWithoutPath},
+        AutoRun{"GiveBackFailsAfterWrite", false, L"COM", {}, L"fw.hex", AutoEnd::kWrittenLeftOnFile,
+                kExitWrittenPrinterLeftOnFile, "written"},
+        // Killed (with the code of an interrupted run) as a printer is half written.
+        AutoRun{"KilledWhileWriting", false, L"LAN", {2}, L"fw.hex", AutoEnd::kKilledWhileWriting, kExitInterrupted,
+                "interrupted", AutoStart::kPath, 4 << 20}),
     FlowName());
 
 TEST(RomsmithStart, SecondCopyShowsMessage15AndLeavesOne) {

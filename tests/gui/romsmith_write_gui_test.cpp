@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <thread>
 
 #include "core/run_report_files.h"
 #include "romsmith/resource.h"
@@ -106,8 +108,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     }
   }
 
+  gui::MessageBoxSeen box;
   if (flow.fails) {
-    gui::MessageBoxSeen box;
     ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box)) << LastError();
     EXPECT_EQ(gui::Narrow(box.text), gui::Narrow(Message(19, flow.language)));
     EXPECT_EQ(box.owner, progress) << "the error box is not above the progress dialog";
@@ -115,7 +117,7 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     // The dialog closes by itself: no further OK.
     EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(progress); })) << "the progress dialog stayed open";
   } else {
-    ASSERT_TRUE(s.ConfirmClosingMessages(progress)) << LastError();
+    ASSERT_TRUE(s.ConfirmClosingMessages(progress, flow.reportsBlocked ? &box : nullptr)) << LastError();
   }
   EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
   EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a message box is left open";
@@ -150,6 +152,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   std::string json, text;
   if (flow.reportsBlocked) {
     DeleteFileW(reports.c_str());
+    // After its tries the operator learns which file was not written.
+    EXPECT_NE(box.text.find(reports + L"\\Write-"), std::wstring::npos) << gui::Narrow(box.text);
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
       return line.rfind("RunReport Err(", 0) == 0;
     })) << "the report that could not be written is not in the log";
@@ -163,13 +167,21 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     char crc[9];
     snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(FileCrc32(s.firmware.data(), s.firmware.size())));
     EXPECT_EQ(json_check::Values(json, "crc32")[0], crc);
+    EXPECT_EQ(json_check::Values(json, "left_on_file")[0], "[]");
     const std::vector<std::string> codes = json_check::Values(json, "code");
     const std::vector<std::string> messages = json_check::Values(json, "message");
-    for (size_t i = 0; i < flow.results.size() && i < codes.size() && i < messages.size(); ++i) {
+    const std::vector<std::string> sent = json_check::Values(json, "bytes_sent");
+    for (size_t i = 0; i < flow.results.size() && i < codes.size() && i < messages.size() && i < sent.size(); ++i) {
       const bool failed = flow.results[i] == "failed";
       EXPECT_EQ(codes[i] != "0" && codes[i] != "null", failed) << i;
-      const std::string box = gui::Narrow(Message(19, flow.language));
-      EXPECT_EQ(messages[i], failed ? box.substr(0, box.find('\n')) : "") << i;
+      // The text of the box shown, whole.
+      const std::string shown = JsonString(std::u16string(box.text.begin(), box.text.end()));
+      EXPECT_EQ(messages[i], failed ? shown.substr(1, shown.size() - 2) : "") << i;
+      if (!failed) continue;
+      // The bytes handed to the port: at least what the printer got, less than the file.
+      const int printer = flow.lanList.empty() ? 0 : flow.lanList[i];
+      EXPECT_LT(std::stoull(sent[i]), s.firmware.size()) << i;
+      EXPECT_GE(std::stoull(sent[i]), SimBytes(printer).size()) << i;
     }
     EXPECT_EQ(json_check::Values(json, "version_check"), flow.versionChecks);
     if (flow.nextVersion != nullptr) {
@@ -221,6 +233,29 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, {}, false, nullptr, {}, 0,
                   L"COM5", 18}),
     FlowName());
+
+// Below the windows: a report held open by another program for a moment is
+// written once it is free, its numbers with a point under a decimal comma.
+TEST(RunReportFiles, HeldFileIsWrittenOnceFree) {
+  ASSERT_NE(setlocale(LC_NUMERIC, "German"), nullptr);
+  RunReport report;
+  report.started = ReportNow();
+  report.printers.resize(1);
+  report.printers[0].seconds = 0.5;
+  const std::string stamp = FileStamp(report.started);
+  const std::wstring folder = ReportFolder();
+  CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring path = folder + L"\\Write-" + std::wstring(stamp.begin(), stamp.end()) + L".json";
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] { Sleep(300); CloseHandle(held); });
+  std::wstring notWritten;
+  EXPECT_TRUE(SaveRunReport(report, kEnglish, ReportTries::kForAMoment, &notWritten)) << gui::Narrow(notWritten);
+  release.join();
+  setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(json_check::Values(FileBytes(path), "seconds"), std::vector<std::string>{"0.500"});
+}
 
 // Get Version shows the parsed version; Reset Printer resets every listed printer.
 struct PrinterCommandFlow {

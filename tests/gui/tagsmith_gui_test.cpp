@@ -131,27 +131,33 @@ struct WriteCase {
   std::wstring serial;                 // put into the box
   int result;                          // catalogue message shown at the end
   std::string heldAfter;               // the printer's serial number afterwards
-  bool nothingSent;
+  bool nothingSent;                    // no serial-number command reached the printer
   const char* matched;                 // "read_back_matched" of its serial-number record
+  const char* before;                  // its "serial_before": read just before the write
 };
 
 TEST(TagsmithGui, StartWritingReadsBackWhatItWrote) {
   const std::wstring tooLong(300, L'A');
   const WriteCase cases[] = {
-      {"written and read back", {}, L"000123", 14, "000123", false, "true"},
+      {"written and read back", {"set serial SN000009"}, L"000123", 14, "000123", false, "true", "SN000009"},
+      // Neither read gets a reply it can take: no number before either.
       {"read-back fails after the write", {"set serial SN000001", "set fault wrong_header"}, L"000123", 19, "000123",
-       false, "false"},
+       false, "false", "null"},
       // The printer keeps answering its old number: "7aSN000001\r\0".
       {"printer ignores the write", {"reply readvari 3761534e3030303030310d00"}, L"000777", 23, "000777", false,
-       "false"},
-      {"text too long for the length byte", {}, tooLong, 19, "SN000001", true, "false"},
+       "false", "SN000001"},
+      {"text too long for the length byte", {}, tooLong, 19, "SN000001", true, "false", "SN000001"},
   };
   TagsmithRun run(L"tagsmith-write");
   ASSERT_TRUE(run.Prepare(ComSettings())) << LastError();
   const std::wstring record = ReportFolder() + L"\\SerialNumbers.jsonl";
-  DeleteFileW(record.c_str());
+  // An entry cut short by an earlier crash: the next one starts a line of its own.
+  const std::wstring folder = ReportFolder();
+  CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::ofstream(record.c_str(), std::ios::binary) << "{\"time\": \"2026-";
   ASSERT_TRUE(run.Start()) << LastError();
-  size_t entries = 0;
+  size_t entries = 1;
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(SimCommand("com reset"), "OK");
@@ -160,7 +166,7 @@ TEST(TagsmithGui, StartWritingReadsBackWhatItWrote) {
     EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(c.result))) << LastError();
     EXPECT_EQ(SimCommand("com serial"), "OK " + c.heldAfter);
     if (c.nothingSent) {
-      EXPECT_EQ(SimCommand("com count"), "OK 0");
+      EXPECT_EQ(SimCommand("com received").find("1d6753455249414c"), std::string::npos);  // GS g "SERIAL"
     }
     EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L"") << "a write leaves the label alone";
     // Each write appends its own line to the record.
@@ -173,6 +179,7 @@ TEST(TagsmithGui, StartWritingReadsBackWhatItWrote) {
     const std::string written = json_check::Values(lines.back(), "serial_written")[0];
     EXPECT_TRUE(!written.empty() && gui::Narrow(c.serial).rfind(written, 0) == 0) << written;
     EXPECT_EQ(json_check::Values(lines.back(), "read_back_matched")[0], c.matched);
+    EXPECT_EQ(json_check::Values(lines.back(), "serial_before")[0], c.before);
     EXPECT_EQ(json_check::Values(lines.back(), "port_kind")[0], "COM");
   }
 }
@@ -275,8 +282,14 @@ TEST(TagsmithGui, AFailedGiveBackIsShownInsteadOfTheResult) {
   ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, Message(19))) << LastError();
   EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L"");
   ASSERT_TRUE(gui::SetText(run.program.pid(), run.window, IDC_SERIAL_INPUT, L"000321")) << LastError();
+  const std::wstring record = ReportFolder() + L"\\SerialNumbers.jsonl";
+  DeleteFileW(record.c_str());
   EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(19))) << LastError();
   EXPECT_EQ(SimCommand("com serial"), "OK 000321") << "the write itself went through";
+  // The read-back matched; the give-back has a field of its own.
+  const std::string line = FileBytes(record);
+  EXPECT_EQ(json_check::Values(line, "read_back_matched")[0], "true") << line;
+  EXPECT_EQ(json_check::Values(line, "left_on_file")[0], "[\"Receipt COM\"]") << line;
   EXPECT_NE(FileBytes(run.folder / L"spooler.txt").find("Receipt COM\tFILE:"), std::string::npos);
   // The journal keeps the printer for the next start's repair; this test's
   // fake printer must not reach the next one.

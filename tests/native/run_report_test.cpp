@@ -30,6 +30,15 @@ TEST(RunReport, StringsBecomeValidJson) {
   const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(FileCrc32(check, 9), 0xcbf43926u);
   EXPECT_EQ(FileCrc32(check + 4, 5, FileCrc32(check, 4)), 0xcbf43926u);
+  uint8_t every[256];
+  for (int i = 0; i < 256; ++i) every[i] = static_cast<uint8_t>(i);
+  EXPECT_EQ(FileCrc32(every, 256), 0x29058C73u);  // each entry of the table once
+  const struct {
+    double value;
+    int decimals;
+    const char* text;
+  } numbers[] = {{0.651, 3, "0.651"}, {12.3456, 1, "12.3"}, {59.96, 1, "60.0"}, {0, 3, "0.000"}, {-1, 1, "0.0"}};
+  for (const auto& n : numbers) EXPECT_EQ(DecimalText(n.value, n.decimals), n.text) << n.value;
 }
 
 RunReport Sample() {
@@ -45,7 +54,7 @@ RunReport Sample() {
   ReportPrinter p;
   p.portKind = "LAN";
   p.port = p.ip = u"127.0.0.2";
-  p.model = u"Model \"A\"\\\x07漢";
+  p.model = u"Model \"A\"\\\x07漢\r\nFake line";
   p.versionsRead = true;
   p.result = "written";
   p.beforeRead = p.afterRead = true;
@@ -70,15 +79,20 @@ TEST(RunReport, JsonParsesWithEveryField) {
   for (const char* field : {"\"program\"", "\"version\"", "\"started\": \"2026-12-08T09:05:07+09:00\"",
                             "\"ended\": \"2026-12-08T09:06:00-01:30\"", "\"mode\": \"update\"", "\"path\"",
                             "\"size\"", "\"crc32\": \"00000000\"", "\"label\"", "\"exit_code\": null",
-                            "\"port_kind\": \"LAN\"", "\"code\": -19", "\"message\": \"An error occurred.\"",
+                            "\"port_kind\": \"LAN\"", "\"code\": -19", "\"message\": \"An error occurred.\\nCheck\"",
                             "\"bytes_sent\"", "\"bytes_total\"", "\"seconds\"", "\"version_check\": \"changed\"",
                             "\"version_check\": \"not read\"", "\"result\": \"not_attempted\"", "\"code\": null",
-                            "\"version_check\": \"not applicable\"", "\"usb_serial\"", "\"mac\"", "\"ip\""}) {
+                            "\"version_check\": \"not applicable\"", "\"usb_serial\"", "\"mac\"", "\"ip\"",
+                            "\"left_on_file\": []"}) {
     EXPECT_NE(json.find(field), std::string::npos) << field;
   }
   r.automatic = true;
   r.exitCode = 3;
-  EXPECT_NE(RunReportJson(r).find("\"exit_code\": 3"), std::string::npos);
+  r.leftOnFile = {u"Receipt \"1\"", u"B"};
+  r.printers[1].result = "interrupted";  // saved while it was written: no result yet
+  const std::string saved = RunReportJson(r);
+  EXPECT_NE(saved.find("\"left_on_file\": [\"Receipt \\\"1\\\"\", \"B\"]"), std::string::npos) << saved;
+  EXPECT_EQ(json_check::Values(saved, "code"), (std::vector<std::string>{"0", "null", "null"}));
   r.printers.clear();
   EXPECT_TRUE(ValidJson(RunReportJson(r)));
   SerialRecord s;
@@ -93,10 +107,12 @@ TEST(RunReport, JsonParsesWithEveryField) {
 TEST(RunReport, TextInEitherLanguage) {
   const RunReport r = Sample();
   const std::string english = RunReportText(r, 1), japanese = RunReportText(r, 0);
-  for (const char* text : {"Firmware write report", "Update a part of ROM area", "[2] failed", "-19 An error occurred.\r\n",
+  for (const char* text : {"Firmware write report", "Update a part of ROM area", "[2] failed", "-19 An error occurred. Check\r\n",
+                           "漢\xEF\xBF\xBD\xEF\xBF\xBD" "Fake line\r\n",
                            "[3] not attempted", "not read in Rewrite All mode", "Version after: not read"}) {
     EXPECT_NE(english.find(text), std::string::npos) << text;
   }
+  EXPECT_EQ(english.find("\nFake line"), std::string::npos) << "a line break from outside starts a line";
   EXPECT_NE(japanese.find("ファームウェア書込みレポート"), std::string::npos);
   EXPECT_NE(japanese.find("[3] 未実行"), std::string::npos);
   EXPECT_EQ(japanese.find("Version"), std::string::npos);
