@@ -213,6 +213,62 @@ bool RestorePrinter(const SpoolerApi& api, const PortJournalEntry& entry, bool* 
   return done;
 }
 
+// Reads a level-1/level-2 enumeration of the spooler into a buffer, asking
+// again when it grew in between. Empty when it cannot be read.
+template <typename Enumerate>
+std::vector<BYTE> ReadEnumeration(Enumerate enumerate, DWORD* returned) {
+  std::vector<BYTE> buffer;
+  DWORD needed = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    *returned = 0;
+    if (enumerate(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()), &needed, returned)) {
+      return buffer;
+    }
+    if (needed == 0 || needed <= buffer.size()) break;
+    buffer.assign(needed, 0);
+  }
+  *returned = 0;
+  return {};
+}
+
+// The spooler's local printers and its ports, for checking the journal; a
+// spooler that cannot be read gives empty lists, and no entry passes.
+SpoolerInventory ReadInventory(const SpoolerApi& api) {
+  SpoolerInventory inventory;
+  DWORD count = 0;
+  std::vector<BYTE> printers = ReadEnumeration(
+      [&api](BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
+        return api.enumPrinters(PRINTER_ENUM_LOCAL, buffer, bytes, needed, returned);
+      },
+      &count);
+  const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(printers.data());
+  for (DWORD i = 0; i < count; ++i) {
+    if (info[i].pPrinterName != nullptr) inventory.localPrinters.push_back(ToU16(info[i].pPrinterName));
+  }
+  std::vector<BYTE> ports = ReadEnumeration(api.enumPorts, &count);
+  const auto* port = reinterpret_cast<const PORT_INFO_1W*>(ports.data());
+  for (DWORD i = 0; i < count; ++i) {
+    if (port[i].pName != nullptr) inventory.ports.push_back(ToU16(port[i].pName));
+  }
+  return inventory;
+}
+
+// The entries that pass the checks; each one refused is logged and dropped,
+// and its printer is left as it is.
+std::vector<PortJournalEntry> CheckedEntries(const SpoolerApi& api, const std::vector<PortJournalEntry>& entries) {
+  if (entries.empty()) return {};
+  const std::vector<JournalRefusal> verdicts = CheckJournalEntries(entries, ReadInventory(api));
+  std::vector<PortJournalEntry> passed;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (verdicts[i] == JournalRefusal::None) {
+      passed.push_back(entries[i]);
+    } else if (verdicts[i] != JournalRefusal::TooMany || i == 0) {
+      DebugLogF("PortJournal entry %u refused (%s)", static_cast<unsigned>(i + 1), JournalRefusalText(verdicts[i]));
+    }
+  }
+  return passed;
+}
+
 }  // namespace
 
 void SetSpoolerJournalFolder(const wchar_t* folder) {
@@ -226,6 +282,11 @@ std::wstring SpoolerJournalPath() {
 }
 
 bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList) {
+  const std::u16string name = ToU16(printerName);
+  // The mark first, whatever happens to the file: a printer switched without
+  // it would look left over to the other program, whose repair would put it
+  // back in the middle of this exchange.
+  MarkSwitched(name);
   const std::wstring path = SpoolerJournalPath();
   if (path.empty()) {
     WriteDebugLog("PortJournal Err(no folder)");
@@ -234,8 +295,6 @@ bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList
   CreateDirectoryW(JournalFolder().c_str(), nullptr);
   JournalLock lock;
   if (!lock.Held()) return false;
-  const std::u16string name = ToU16(printerName);
-  MarkSwitched(name);
   std::vector<PortJournalEntry> entries = ReadJournal(path);
   bool found = false;
   for (PortJournalEntry& entry : entries) {
@@ -276,7 +335,8 @@ std::vector<std::wstring> RestoreJournalPrinters() {
     return restored;
   }
   const SpoolerApi& api = CurrentSpoolerApi();
-  const std::vector<PortJournalEntry> entries = ReadJournal(path);
+  const std::vector<PortJournalEntry> read = ReadJournal(path);
+  const std::vector<PortJournalEntry> entries = CheckedEntries(api, read);
   std::vector<PortJournalEntry> kept;
   for (const PortJournalEntry& entry : entries) {
     bool putBack = false;
@@ -289,6 +349,6 @@ std::vector<std::wstring> RestoreJournalPrinters() {
     if (putBack) restored.push_back(ToWide(entry.printerName));
   }
   // A file with nothing readable (a later format, say) is left as it is.
-  if (kept.size() != entries.size()) WriteJournal(path, kept);
+  if (kept.size() != read.size()) WriteJournal(path, kept);
   return restored;
 }

@@ -18,6 +18,7 @@
 #include "core/settings_types.h"
 #include "core/spooler.h"
 #include "core/spooler_journal.h"
+#include "tests/win/fake_ports.h"
 
 namespace {
 
@@ -128,7 +129,10 @@ BOOL FileClose(HANDLE) { return TRUE; }
 void* Alloc(size_t bytes) { return GlobalAlloc(GPTR, bytes); }
 void Free(void* block) { GlobalFree(block); }
 void NoPump() {}
-const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump};
+BOOL FilePorts(BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
+  return LayOutFakePorts(FakeSpoolerPorts(), buffer, bytes, needed, returned);
+}
+const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump, FilePorts};
 
 // Read with every sharing right, so that the look never stops a program from
 // moving its new journal over the file.
