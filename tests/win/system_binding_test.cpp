@@ -7,7 +7,7 @@
 #include <string>
 #include <cstdio>
 
-#include "core/system_library_win.h"
+#include "sysload/system_library_win.h"
 #include "lanquay/lanquay.h"
 #include "romsmith/message_filter_win.h"
 
