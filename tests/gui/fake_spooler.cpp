@@ -156,19 +156,10 @@ void FreeBlock(void* block) { GlobalFree(block); }
 // Every call returns at once: nothing to keep painted meanwhile.
 void NoPump() {}
 
-// The usual ports, every port of the printers at start, and those named in
-// KIT_FAKE_SPOOLER_PORTS (comma-separated).
+// The usual ports and the ports of the printers at start.
 BOOL PortsFake(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
   std::vector<std::wstring> extra;
-  std::wstring lists = Environment(L"KIT_FAKE_SPOOLER_PORTS");
-  for (const Printer& p : g_startPrinters) lists += L"," + p.port;
-  size_t at = 0;
-  while (at <= lists.size()) {
-    size_t comma = lists.find(L',', at);
-    if (comma == std::wstring::npos) comma = lists.size();
-    if (comma > at) extra.push_back(lists.substr(at, comma - at));
-    at = comma + 1;
-  }
+  for (const Printer& p : g_startPrinters) extra.push_back(p.port);
   return LayOutFakePorts(FakeSpoolerPorts(extra), buffer, bufferBytes, neededBytes, returned);
 }
 
