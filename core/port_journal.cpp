@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "printable_text.h"
+
 namespace {
 
 const char kHeader[] = "RomsmithPortJournal 1";
@@ -176,13 +178,114 @@ bool FormatPortJournal(const std::vector<PortJournalEntry>& entries, std::string
   return true;
 }
 
+namespace {
+
+char16_t FoldAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+bool EqualNoCase(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool Listed(const std::u16string& name, const std::vector<std::u16string>& list) {
+  for (const std::u16string& item : list) {
+    if (EqualNoCase(name, item)) return true;
+  }
+  return false;
+}
+
+// "USB001", "COM3:", "LPT1": a word, one or more digits, an optional colon.
+bool IsNumberedPort(const std::u16string& port, const char16_t* word) {
+  size_t at = 0;
+  for (; word[at] != u'\0'; ++at) {
+    if (at >= port.size() || FoldAscii(port[at]) != word[at]) return false;
+  }
+  const size_t digits = at;
+  while (at < port.size() && IsDigit(port[at])) ++at;
+  if (at == digits) return false;
+  if (at < port.size() && port[at] == u':') ++at;
+  return at == port.size();
+}
+
+// A dotted IPv4 address anywhere in the name, not part of a longer number.
+bool HoldsDottedAddress(const std::u16string& port) {
+  for (size_t start = 0; start < port.size(); ++start) {
+    if (!IsDigit(port[start]) || (start > 0 && (IsDigit(port[start - 1]) || port[start - 1] == u'.'))) continue;
+    size_t at = start;
+    int groups = 0;
+    for (;;) {
+      const size_t first = at;
+      while (at < port.size() && IsDigit(port[at]) && at - first < 4) ++at;
+      if (at == first || at - first > 3) break;
+      if (++groups == 4) {
+        if (at == port.size() || (!IsDigit(port[at]) && port[at] != u'.')) return true;
+        break;
+      }
+      if (at >= port.size() || port[at] != u'.') break;
+      ++at;
+    }
+  }
+  return false;
+}
+
+JournalRefusal CheckEntry(const PortJournalEntry& entry, const SpoolerInventory& spooler) {
+  // Local printer names never hold a backslash; "\\server\name" is a
+  // connection to another computer.
+  if (entry.printerName.find(u'\\') != std::u16string::npos) return JournalRefusal::RemoteName;
+  if (!Listed(entry.printerName, spooler.localPrinters)) return JournalRefusal::NotListed;
+  // A pooled printer has several ports, comma-separated; every one must be
+  // switchable and known, or the whole list is refused.
+  size_t at = 0;
+  for (;;) {
+    const size_t comma = entry.portList.find(u',', at);
+    const std::u16string port =
+        entry.portList.substr(at, comma == std::u16string::npos ? std::u16string::npos : comma - at);
+    if (!IsSwitchablePortName(port)) return JournalRefusal::PortKind;
+    if (!Listed(port, spooler.ports)) return JournalRefusal::UnknownPort;
+    if (comma == std::u16string::npos) return JournalRefusal::None;
+    at = comma + 1;
+  }
+}
+
+}  // namespace
+
+bool IsSwitchablePortName(const std::u16string& port) {
+  return IsNumberedPort(port, u"USB") || IsNumberedPort(port, u"COM") || IsNumberedPort(port, u"LPT") ||
+         HoldsDottedAddress(port);
+}
+
+std::vector<JournalRefusal> CheckJournalEntries(const std::vector<PortJournalEntry>& entries,
+                                                const SpoolerInventory& spooler) {
+  if (entries.size() > kMostJournalEntries) return std::vector<JournalRefusal>(entries.size(), JournalRefusal::TooMany);
+  std::vector<JournalRefusal> verdicts;
+  verdicts.reserve(entries.size());
+  for (const PortJournalEntry& entry : entries) verdicts.push_back(CheckEntry(entry, spooler));
+  return verdicts;
+}
+
+const char* JournalRefusalText(JournalRefusal refusal) {
+  switch (refusal) {
+    case JournalRefusal::None: return "sound";
+    case JournalRefusal::RemoteName: return "remote printer";
+    case JournalRefusal::NotListed: return "no such local printer";
+    case JournalRefusal::UnknownPort: return "unknown port";
+    case JournalRefusal::PortKind: return "port never switched";
+    case JournalRefusal::TooMany: return "too many entries";
+  }
+  return "?";
+}
+
 std::u16string PortJournalRestoredMessage(int languageIndex, const std::vector<std::u16string>& printerNames) {
   std::u16string text =
       languageIndex == 0
           ? u"前回の終了時に「FILE:」へ切り替えたままになっていた次のプリンタを、元のポートに戻しました。\n"
           : u"The following printers had been left on \"FILE:\" when the program last ended; they have been put "
             u"back on their own ports.\n";
-  for (const std::u16string& name : printerNames) text += u"\n" + name;
+  for (const std::u16string& name : printerNames) text += u"\n" + PrintableText(name);
   return text;
 }
 

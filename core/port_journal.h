@@ -43,8 +43,43 @@ PortJournalContents ParsePortJournal(const uint8_t* data, size_t size);
 // a text too long for the spooler snapshot).
 bool FormatPortJournal(const std::vector<PortJournalEntry>& entries, std::string* out);
 
+// A journal that names more printers than this is not acted on at all: no
+// computer this kit serves has that many on one port.
+constexpr size_t kMostJournalEntries = 256;
+
+// Why a journal entry is not acted on; None when it may be put back.
+enum class JournalRefusal {
+  None,
+  RemoteName,   // a printer of another computer: opening it would ask that server
+  NotListed,    // not among the spooler's local printers
+  UnknownPort,  // a port of the list that the spooler does not have
+  PortKind,     // a port of a kind that the programs never switch (FILE:, a fax, ...)
+  TooMany,      // the journal holds more than kMostJournalEntries entries
+};
+
+// What the spooler has, as the checks need it: the local printers' names and
+// the names of its ports.
+struct SpoolerInventory {
+  std::vector<std::u16string> localPrinters;
+  std::vector<std::u16string> ports;
+};
+
+// True for the port kinds the programs switch: USB ("USB001"), COM and LPT
+// ("COM3:", "LPT1:") and network ports, whose names hold the printer's
+// dotted address ("IP_192.168.0.20").
+bool IsSwitchablePortName(const std::u16string& port);
+
+// Checks every entry before anything is put back: a journal may have been
+// written by anyone who could write its folder. One verdict per entry.
+std::vector<JournalRefusal> CheckJournalEntries(const std::vector<PortJournalEntry>& entries,
+                                                const SpoolerInventory& spooler);
+
+// The log word of a refusal.
+const char* JournalRefusalText(JournalRefusal refusal);
+
 // The operator's message after the start-up repair: the printers put back,
 // one per line, in the language of the settings (0 Japanese, else English).
+// Names are shown with their printable characters only.
 std::u16string PortJournalRestoredMessage(int languageIndex, const std::vector<std::u16string>& printerNames);
 
 // The operator's message after a firmware write whose give-back failed: the

@@ -1,9 +1,11 @@
 #include <windows.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "debug_log.h"
 #include "device_id.h"
+#include "printable_text.h"
 #include "printer_search.h"
 #include "result_codes.h"
 #include "tick_wait.h"
@@ -39,9 +41,13 @@ void CollectPrinter(LanPrinterRecord* record, int32_t slot, const LqSearchEntry&
   CopyText(record->ipAddress, sizeof(record->ipAddress), entry.ipAddress, sizeof(entry.ipAddress));
   CopyText(record->macAddress, sizeof(record->macAddress), entry.macAddress, sizeof(entry.macAddress));
   CopyText(record->modelName, sizeof(record->modelName), model, kModelBufferBytes);
+  // All three come from the network and go into the settings file and the
+  // list: a line break in a model name would add lines to the file.
+  for (char* text : {record->ipAddress, record->macAddress, record->modelName}) KeepPrintableAnsi(text);
   WidenText(record->ipAddressW, 31, record->ipAddress);
   WidenText(record->macAddressW, 31, record->macAddress);
   WidenText(record->modelNameW, 31, record->modelName);
+  for (wchar_t* text : {record->ipAddressW, record->macAddressW, record->modelNameW}) KeepPrintable(text);
   WidenText(record->deviceIdW, 511, record->deviceId);
 }
 

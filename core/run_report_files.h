@@ -1,9 +1,9 @@
 // Where the run reports and Tagsmith's serial-number record are kept, and
-// writing them: "Reports" in the folder of the port journal (the user's
-// local application data, "Romsmith"), which both programs may write to
-// without administrator rights. A report that cannot be written is logged
-// (and, at the end of a run, told): it never changes the outcome of the run
-// it describes.
+// writing them: "Reports" in the user's local application data, "Romsmith",
+// which both programs may write to without administrator rights (the port
+// journal is elsewhere while elevated). No junction or link there is
+// followed. A report that cannot be written is logged (and, at the end of a
+// run, told): it never changes the outcome of the run it describes.
 #pragma once
 
 #include <windows.h>

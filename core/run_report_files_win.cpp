@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "debug_log.h"
+#include "elevated_files_win.h"
 #include "message_catalog.h"
 #include "program_state.h"
 #include "spooler_journal.h"
@@ -16,38 +17,21 @@ namespace {
 const char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 // Writes `bytes` as a new file, or appends them. Logs and returns false on
-// any failure; a new file is written under a temporary name and moved into
-// place, so a report is either whole or missing.
+// any failure; a new file is written under a temporary name and renamed into
+// place, so a report is either whole or missing. The folder is the user's,
+// and the program runs elevated: no junction or link there is followed.
 bool PutFile(const std::wstring& path, const std::string& bytes, bool append) {
-  const std::wstring target = append ? path : path + L".tmp";
-  HANDLE file = CreateFileW(target.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    DebugLogF("RunReport Err(CreateFile %lu)", static_cast<unsigned long>(GetLastError()));
-    return false;
-  }
-  DWORD written = 0;
-  // On disk before the move: after a power cut the report is the old one
-  // or the new one, never an empty file under its name.
-  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && (append || FlushFileBuffers(file));
-  const DWORD error = GetLastError();
-  CloseHandle(file);
-  if (!ok) DebugLogF("RunReport Err(WriteFile %lu)", static_cast<unsigned long>(error));
-  if (append) return ok;
-  if (ok && MoveFileExW(target.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  if (ok) DebugLogF("RunReport Err(MoveFile %lu)", static_cast<unsigned long>(GetLastError()));
-  DeleteFileW(target.c_str());
-  return false;
+  return append ? AppendPlainFile(path, bytes, "RunReport") : ReplacePlainFile(path, bytes, nullptr, "RunReport");
 }
 
+// The programs' folder and "Reports" in it, each made when missing and
+// refused when it is a junction or reached through one.
 bool MakeFolder(const std::wstring& folder) {
   if (folder.empty()) {
     WriteDebugLog("RunReport Err(no folder)");
     return false;
   }
-  CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
-  if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
+  if (MakePlainFolder(folder.substr(0, folder.rfind(L'\\')), nullptr) && MakePlainFolder(folder, nullptr)) return true;
   DebugLogF("RunReport Err(CreateDirectory %lu)", static_cast<unsigned long>(GetLastError()));
   return false;
 }
@@ -70,9 +54,10 @@ void PauseKeepingPaint(DWORD ms) {
 
 // True when the file's last byte is not a line feed: an earlier append was
 // cut short (a crash, a full disk), and the next entry must not join it.
+// A link is not followed here either (the append then refuses it).
 bool EndsMidLine(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size = {};
   char last = '\n';
@@ -122,9 +107,9 @@ ReportTime ReportNow() {
 }
 
 std::wstring ReportFolder() {
-  const std::wstring journal = SpoolerJournalPath();
-  const size_t slash = journal.rfind(L'\\');
-  return slash == std::wstring::npos ? L"" : journal.substr(0, slash) + L"\\Reports";
+  // The user's folder even while the journal is the administrators'.
+  const std::wstring folder = SpoolerUserFolder();
+  return folder.empty() ? L"" : folder + L"\\Reports";
 }
 
 std::u16string ReportText(const wchar_t* text) {

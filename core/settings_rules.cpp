@@ -1,6 +1,10 @@
 #include "settings_rules.h"
 
+#include "printable_text.h"
+
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 const wchar_t* const kSectionNames[kSectionCount] = {L"File", L"Language", L"Send", L"Port", L"Printer", L"IPAddress"};
@@ -81,6 +85,12 @@ int32_t ReadDecimal(const wchar_t* text) {
   return static_cast<int32_t>(value);
 }
 
+bool CheckedTableBytes(size_t count, size_t recordBytes, size_t* bytes) {
+  if (recordBytes != 0 && count > SIZE_MAX / recordBytes) return false;
+  *bytes = count * recordBytes;
+  return true;
+}
+
 void CopyToField(wchar_t* field, size_t fieldChars, const wchar_t* src) {
   if (field == nullptr || fieldChars == 0) return;
   size_t n = TextLength(src);
@@ -106,6 +116,7 @@ void ParseModelValue(const wchar_t* value, const wchar_t* noneWord, ModelRecord*
   std::vector<std::wstring> t = SplitCommaTokens(value);
   auto field = [&](size_t i) { return i < t.size() ? t[i].c_str() : noneWord; };
   CopyToField(record->modelName, sizeof(record->modelName) / sizeof(wchar_t), field(0));
+  KeepPrintable(record->modelName);
   CopyToField(record->usbIdText, sizeof(record->usbIdText) / sizeof(wchar_t), field(1));
   record->lptEnabled = (t.size() > 2 && AsciiEqualNoCase(t[2].c_str(), L"Enable")) ? 1 : 0;
   CopyToField(record->updateExtension, sizeof(record->updateExtension) / sizeof(wchar_t), field(3));
@@ -132,6 +143,10 @@ void ParseLanValue(const wchar_t* value, const wchar_t* noneWord, AnsiConverter 
   CopyToField(record->ipAddressW, sizeof(record->ipAddressW) / sizeof(wchar_t), field(2));
   CopyToField(record->macAddressW, sizeof(record->macAddressW) / sizeof(wchar_t), noneToEmpty(field(3)));
   CopyToField(record->deviceIdW, sizeof(record->deviceIdW) / sizeof(wchar_t), noneToEmpty(field(4)));
+  // Saved back into the file and shown in the list.
+  KeepPrintable(record->modelNameW);
+  KeepPrintable(record->ipAddressW);
+  KeepPrintable(record->macAddressW);
   if (toAnsi == nullptr) toAnsi = AsciiOnlyToAnsi;
   toAnsi(record->modelNameW, record->modelName, sizeof(record->modelName));
   toAnsi(record->ipAddressW, record->ipAddress, sizeof(record->ipAddress));
@@ -183,6 +198,7 @@ void SplitListingLine(int section, const wchar_t* line, size_t length, std::vect
 
 void CollectSectionListing(int section, const wchar_t* buffer, size_t chars, SettingsListing* listing) {
   if (buffer == nullptr) return;
+  std::vector<size_t> dropped;
   size_t p = 0;
   while (p < chars && buffer[p] != L'\0') {
     size_t start = p;
@@ -209,13 +225,27 @@ void CollectSectionListing(int section, const wchar_t* buffer, size_t chars, Set
         if (AsciiEqualNoCase(key, L"Connected")) {
           if (row.value.empty()) row.value = none;
           listing->printerConnected = row.value;
-        } else {
+        } else if (listing->modelRows.size() < kMaxModelRows) {
           listing->modelRows.push_back(i);
+        } else {
+          dropped.push_back(i);
         }
       } else if (section == kSectionIpAddress) {
-        listing->lanRows.push_back(i);
+        if (listing->lanRows.size() < kMaxLanRows) {
+          listing->lanRows.push_back(i);
+        } else {
+          const std::vector<std::wstring> t = SplitCommaTokens(row.value.c_str());
+          if (t.size() > 2 && !AsciiEqualNoCase(t[2].c_str(), none)) listing->moreLanEntries = true;
+          dropped.push_back(i);
+        }
       }
     }
+    // Rows beyond the caps are not kept: a file of millions of them must
+    // neither size a table nor fill the memory.
+    for (auto it = dropped.rbegin(); it != dropped.rend(); ++it) {
+      listing->rows.erase(listing->rows.begin() + static_cast<std::ptrdiff_t>(*it));
+    }
+    dropped.clear();
   }
 }
 

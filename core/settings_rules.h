@@ -28,6 +28,16 @@ int LookupNoCase(const wchar_t* text, const wchar_t* const* list, int count);
 // Values beyond 32 bits saturate.
 int32_t ReadDecimal(const wchar_t* text);
 
+// `count` records of `recordBytes` bytes each; false when the product does
+// not fit in a size_t (a 32-bit build wraps near 2^32 / 1088 model rows).
+bool CheckedTableBytes(size_t count, size_t recordBytes, size_t* bytes);
+
+// The most model and LAN entries a listing takes: the keys that "Printer"
+// "Connected" and "PortLAN" can name. Rows beyond them are dropped as they
+// are read, before any table is sized from the counts.
+constexpr size_t kMaxModelRows = 99;
+constexpr size_t kMaxLanRows = 255;
+
 // Copies `src` into a field of `fieldChars` wide characters (terminator
 // included), cut to fit. Nothing is written past the field.
 void CopyToField(wchar_t* field, size_t fieldChars, const wchar_t* src);
@@ -79,6 +89,9 @@ struct SettingsListing {
   int languageIndex = 1;         // from [Language] Country when it names one
   std::vector<size_t> modelRows; // rows of [Printer] other than Connected, file order
   std::vector<size_t> lanRows;   // rows of [IPAddress], file order
+  // True when [IPAddress] holds an entry with an address beyond kMaxLanRows:
+  // the operator is told that no more can be registered.
+  bool moreLanEntries = false;
   std::wstring printerConnected; // value of [Printer] Connected ("" when absent)
   std::wstring portLan;          // value of [Port] PortLAN ("" when absent)
 };
@@ -86,6 +99,7 @@ struct SettingsListing {
 // Adds the lines of one section's listing: NUL-separated lines ending with
 // an empty line, or at `chars`, whichever comes first. Empty [Port] and
 // [Printer] Connected values take their defaults as the rows are collected.
+// At most kMaxModelRows model rows and kMaxLanRows LAN rows are kept.
 void CollectSectionListing(int section, const wchar_t* buffer, size_t chars, SettingsListing* listing);
 
 // Position among the model entries of the first whose key equals [Printer]

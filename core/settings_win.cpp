@@ -138,8 +138,11 @@ void ReadListing(DWORD fileSize, SettingsListing* listing) {
 
 void AllocateTables(const SettingsListing& listing) {
   if (g_settings.models != nullptr) GlobalFree(g_settings.models);
-  size_t records = listing.modelRows.size() + 1;
-  g_settings.models = static_cast<ModelRecord*>(GlobalAlloc(GPTR, records * sizeof(ModelRecord)));
+  // The listing caps the rows; the size is checked all the same, since a
+  // product that wraps would give a small block and rows written past it.
+  size_t bytes = 0;
+  const bool fits = CheckedTableBytes(listing.modelRows.size() + 1, sizeof(ModelRecord), &bytes);
+  g_settings.models = fits ? static_cast<ModelRecord*>(GlobalAlloc(GPTR, bytes)) : nullptr;
   g_settings.modelCount = static_cast<int32_t>(listing.modelRows.size());
   if (g_settings.models == nullptr) {
     // The rest of the program needs one model; keep the preset alone.
@@ -255,12 +258,13 @@ void ReadModelTable(size_t modelEntries) {
   }
 }
 
-void ReadLanList(size_t lanEntries) {
+void ReadLanList(size_t lanEntries, bool moreEntries) {
   const wchar_t* none = NoneWord(g_settings.languageIndex);
   int32_t handled = 0;
   // The selection names a key; the entries before it that are dropped below
   // move every later one up, so its row is found while the keys are read.
   int32_t selected = -1;
+  bool shown = false;
   wchar_t key[16];
   wchar_t text[kSettingTextChars];
   for (size_t n = 1; n <= lanEntries && g_settings.lanList != nullptr; ++n) {
@@ -285,10 +289,15 @@ void ReadLanList(size_t lanEntries) {
     }
     if (handled >= kLanListMaxUsed) {
       ShowResultMessage(nullptr, kMessageTooManyLan, nullptr);
+      shown = true;
       break;
     }
     if (named) selected = handled;
     g_settings.lanList[handled++] = record;
+  }
+  // Entries beyond the ones the list can take were not even read.
+  if (moreEntries && !shown) {
+    ShowResultMessage(nullptr, kMessageTooManyLan, nullptr);
   }
   g_settings.lanCount = handled;
   g_settings.lanCountAtLoad = static_cast<int32_t>(std::min<size_t>(lanEntries, kLanListMaxUsed));
@@ -349,7 +358,7 @@ void LoadSettingsFrom(const wchar_t* programFolder) {
 
   ReadSingleKeys();
   if (g_settings.models != nullptr) ReadModelTable(listing.modelRows.size());
-  ReadLanList(listing.lanRows.size());
+  ReadLanList(listing.lanRows.size(), listing.moreLanEntries);
 
   wchar_t text[kSettingTextChars];
   g_settings.usbSearchMode = 1;

@@ -47,6 +47,9 @@ struct SpoolerApi {
   void* (*allocZeroed)(size_t bytes);  // global heap, zero-filled
   void (*freeBlock)(void* block);
   void (*pumpMessages)();
+  // Level 1 (PORT_INFO_1W): the ports the spooler has, for checking the
+  // port journal before a printer is put back.
+  BOOL (*enumPorts)(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned);
 };
 
 const SpoolerApi& SystemSpoolerApi();

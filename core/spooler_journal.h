@@ -2,11 +2,16 @@
 // moved to "FILE:" and clears it once the printer is back, so that a run
 // killed in between is repaired by the next start of either program.
 //
-// The file is "PortJournal.txt" in the user's local application-data folder
-// under "Romsmith" (both programs can write there, without administrator
-// rights). It is always replaced whole: a temporary file is written and
-// flushed, then moved over the old one, so that a crash leaves one or the
-// other. Every read-modify-write of the file holds the named mutex
+// The file is "PortJournal.txt" in "Romsmith" under %ProgramData% while the
+// program runs elevated: that folder is made with rights for the
+// administrators and SYSTEM to change it and for users to read it, and a
+// journal there that the administrators do not own is not acted on. Not
+// elevated, it is in the user's local application-data folder under
+// "Romsmith", as earlier versions kept it; an elevated start takes such a
+// journal over once. No file of either folder is reached through a
+// junction or link. It is always replaced whole: a temporary file is written
+// and flushed, then renamed over the old one, so that a crash leaves one or
+// the other. Every read-modify-write of the file holds the named mutex
 // "Romsmith_PortJournal", so that Romsmith and Tagsmith never lose each
 // other's entries; and a named mutex per printer is held while this process
 // has that printer on "FILE:", so that a program started meanwhile does not
@@ -17,11 +22,19 @@
 #include <vector>
 
 // Points the journal at another folder (tests); null or empty gives back the
-// local application-data folder.
+// local application-data folder. With a test folder alone the journal is
+// kept there whether elevated or not.
 void SetSpoolerJournalFolder(const wchar_t* folder);
+// Points the elevated journal at another folder in place of %ProgramData%
+// (tests); null or empty gives it back.
+void SetSpoolerJournalAdminFolder(const wchar_t* folder);
 
 // The journal's full path; empty when no folder can be found.
 std::wstring SpoolerJournalPath();
+
+// The user's own folder of the programs (or the test folder): the reports'
+// folder lies in it.
+std::wstring SpoolerUserFolder();
 
 // Records `printerName` with its port list before it is moved to "FILE:".
 // False when the journal could not be written (the switch goes on: the

@@ -1,6 +1,8 @@
 #include "spooler_journal.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <winspool.h>
 
@@ -8,6 +10,7 @@
 #include <cwchar>
 
 #include "debug_log.h"
+#include "elevated_files_win.h"
 #include "port_journal.h"
 #include "spooler.h"
 
@@ -27,17 +30,56 @@ struct SwitchedMark {
   HANDLE mutex;
 };
 
-struct JournalState {
-  std::wstring folder;  // test folder; empty for the local application-data one
-  HANDLE lock;          // "Romsmith_PortJournal", held for each read-modify-write of the file
-  std::vector<SwitchedMark> marks;
+// The administrators' folder as it was found and made ready, once per run.
+struct AdminFolderState {
+  bool checked;
+  bool usable;       // a plain folder the administrators own (or as near as the volume allows)
+  bool ownersKept;   // the volume records the owner set; false under Wine
 };
-JournalState g_journal = {L"", nullptr, {}};
+
+struct JournalState {
+  std::wstring folder;       // test folder; empty for the local application-data one
+  std::wstring adminFolder;  // test folder for the elevated journal; empty for %ProgramData%\Romsmith
+  HANDLE lock;               // "Romsmith_PortJournal", held for each read-modify-write of the file
+  std::vector<SwitchedMark> marks;
+  AdminFolderState admin;
+};
+JournalState g_journal = {L"", L"", nullptr, {}, {false, false, false}};
+
+// The journal's folder while elevated: administrators and SYSTEM may change
+// it, users may read it. The DACL is protected, so nothing is inherited from
+// %ProgramData%, where every user may create folders. The journal file
+// itself is made with the same rights and the administrators as owner.
+constexpr wchar_t kAdminFolderRights[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;BU)";
+constexpr wchar_t kAdminFileRights[] = L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FR;;;BU)";
+
+// A security descriptor from its SDDL text, freed with the object.
+class Security {
+ public:
+  explicit Security(const wchar_t* sddl) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor_, nullptr)) {
+      DebugLogF("PortJournal Err(security %lu)", static_cast<unsigned long>(GetLastError()));
+      descriptor_ = nullptr;
+    }
+    attributes_ = {sizeof(attributes_), descriptor_, FALSE};
+  }
+  ~Security() {
+    if (descriptor_ != nullptr) LocalFree(descriptor_);
+  }
+  Security(const Security&) = delete;
+  Security& operator=(const Security&) = delete;
+  const SECURITY_ATTRIBUTES* Attributes() const { return descriptor_ != nullptr ? &attributes_ : nullptr; }
+  PSECURITY_DESCRIPTOR Descriptor() const { return descriptor_; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
 
 std::u16string ToU16(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::wstring JournalFolder() {
+std::wstring UserFolder() {
   if (!g_journal.folder.empty()) return g_journal.folder;
   wchar_t base[MAX_PATH] = {};
   if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base))) {
@@ -48,11 +90,82 @@ std::wstring JournalFolder() {
   return std::wstring(base) + L"\\Romsmith";
 }
 
-// Whole entries of the file as it stands; none when it is missing.
-std::vector<PortJournalEntry> ReadJournal(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+std::wstring AdminFolder() {
+  if (!g_journal.adminFolder.empty()) return g_journal.adminFolder;
+  wchar_t base[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base))) return L"";
+  return std::wstring(base) + L"\\Romsmith";
+}
+
+// Elevated, the journal lives in the administrators' folder: in the user's
+// folder any process of the user could plant it, or turn its writes and
+// deletes into ones anywhere. A test folder alone keeps everything there.
+bool AdminMode() {
+  if (!g_journal.adminFolder.empty()) return true;
+  return g_journal.folder.empty() && ProcessIsElevated();
+}
+
+std::wstring JournalFolder() { return AdminMode() ? AdminFolder() : UserFolder(); }
+
+// Makes the administrators' folder, or takes over one that someone else
+// made first (every user may create folders in %ProgramData%): the
+// administrators become its owner and its rights are set anew.
+AdminFolderState PrepareAdminFolder() {
+  AdminFolderState state = {true, false, false};
+  const std::wstring folder = AdminFolder();
+  const Security rights(kAdminFolderRights);
+  if (folder.empty() || rights.Descriptor() == nullptr) return state;
+  const bool made = CreateDirectoryW(folder.c_str(), const_cast<SECURITY_ATTRIBUTES*>(rights.Attributes())) != FALSE;
+  HANDLE handle = OpenPlainFolder(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DebugLogF("PortJournal Err(folder %lu)", static_cast<unsigned long>(GetLastError()));
+    return state;
+  }
+  FileOwner owner = OwnerOf(handle);
+  bool set = made;
+  if (owner != FileOwner::Administrators && owner != FileOwner::System) {
+    PSID admins = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorOwner(rights.Descriptor(), &admins, &defaulted);
+    GetSecurityDescriptorDacl(rights.Descriptor(), &present, &dacl, &defaulted);
+    const SECURITY_INFORMATION what =
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    const DWORD error = SetSecurityInfo(handle, SE_FILE_OBJECT, what, admins, nullptr, dacl, nullptr);
+    set = error == ERROR_SUCCESS;
+    DebugLogF("PortJournal folder taken over (%lu)", static_cast<unsigned long>(error));
+    owner = OwnerOf(handle);
+  }
+  CloseHandle(handle);
+  state.ownersKept = owner == FileOwner::Administrators || owner == FileOwner::System;
+  // Set, yet read back as the user's: the volume keeps no owners (Wine).
+  state.usable = state.ownersKept || (set && owner == FileOwner::CurrentUser);
+  if (!state.usable) WriteDebugLog("PortJournal Err(folder not the administrators')");
+  return state;
+}
+
+const AdminFolderState& AdminFolderReady() {
+  if (!g_journal.admin.checked) g_journal.admin = PrepareAdminFolder();
+  return g_journal.admin;
+}
+
+// The journal's folder, made when missing; false when it cannot be used.
+bool JournalFolderReady() {
+  if (AdminMode()) return AdminFolderReady().usable;
+  return MakePlainFolder(UserFolder(), nullptr);
+}
+
+// Whole entries of the file at `path` as it stands; none when it is missing,
+// reached through a link, or (`checkOwner`) not the administrators' own.
+std::vector<PortJournalEntry> ReadJournalFile(const std::wstring& path, bool checkOwner) {
+  HANDLE file = OpenPlainFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
+  if (checkOwner && !JournalOwnerTrusted(OwnerOf(file), AdminFolderReady().ownersKept)) {
+    WriteDebugLog("PortJournal Err(owner not an administrator): not acted on");
+    CloseHandle(file);
+    return {};
+  }
   std::vector<uint8_t> bytes(kMostJournalBytes);
   DWORD got = 0;
   if (!ReadFile(file, bytes.data(), kMostJournalBytes, &got, nullptr)) got = 0;
@@ -62,10 +175,12 @@ std::vector<PortJournalEntry> ReadJournal(const std::wstring& path) {
   return contents.entries;
 }
 
+std::vector<PortJournalEntry> ReadJournal(const std::wstring& path) { return ReadJournalFile(path, AdminMode()); }
+
 // Replaces the journal whole, or removes it when nothing is left.
 bool WriteJournal(const std::wstring& path, const std::vector<PortJournalEntry>& entries) {
   if (entries.empty()) {
-    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    if (DeletePlainFile(path)) return true;
     DebugLogF("PortJournal Err(DeleteFile %lu)", static_cast<unsigned long>(GetLastError()));
     return false;
   }
@@ -74,29 +189,11 @@ bool WriteJournal(const std::wstring& path, const std::vector<PortJournalEntry>&
     WriteDebugLog("PortJournal Err(unwritable name or port)");
     return false;
   }
-  // A name of this process's own, so that a write of the other program
-  // (should it ever run unlocked) can never open or move ours.
-  const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    DebugLogF("PortJournal Err(CreateFile %lu)", static_cast<unsigned long>(GetLastError()));
-    return false;
+  if (AdminMode()) {
+    const Security rights(kAdminFileRights);
+    return rights.Attributes() != nullptr && ReplacePlainFile(path, text, rights.Attributes(), "PortJournal");
   }
-  DWORD written = 0;
-  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                  written == text.size() && FlushFileBuffers(file);
-  const DWORD error = GetLastError();
-  CloseHandle(file);
-  // Only a flushed file may replace the old one: the move is what makes the
-  // new journal count.
-  if (!ok || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DebugLogF("PortJournal Err(write %lu/%lu)", static_cast<unsigned long>(error),
-              static_cast<unsigned long>(GetLastError()));
-    DeleteFileW(temporary.c_str());
-    return false;
-  }
-  return true;
+  return ReplacePlainFile(path, text, nullptr, "PortJournal");
 }
 
 // Holds the journal lock for one read-modify-write. A holder that ended
@@ -213,29 +310,98 @@ bool RestorePrinter(const SpoolerApi& api, const PortJournalEntry& entry, bool* 
   return done;
 }
 
+// Reads a level-1/level-2 enumeration of the spooler into a buffer, asking
+// again when it grew in between. Empty when it cannot be read.
+template <typename Enumerate>
+std::vector<BYTE> ReadEnumeration(Enumerate enumerate, DWORD* returned) {
+  std::vector<BYTE> buffer;
+  DWORD needed = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    *returned = 0;
+    if (enumerate(buffer.empty() ? nullptr : buffer.data(), static_cast<DWORD>(buffer.size()), &needed, returned)) {
+      return buffer;
+    }
+    if (needed == 0 || needed <= buffer.size()) break;
+    buffer.assign(needed, 0);
+  }
+  *returned = 0;
+  return {};
+}
+
+// The spooler's local printers and its ports, for checking the journal; a
+// spooler that cannot be read gives empty lists, and no entry passes.
+SpoolerInventory ReadInventory(const SpoolerApi& api) {
+  SpoolerInventory inventory;
+  DWORD count = 0;
+  std::vector<BYTE> printers = ReadEnumeration(
+      [&api](BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
+        return api.enumPrinters(PRINTER_ENUM_LOCAL, buffer, bytes, needed, returned);
+      },
+      &count);
+  const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(printers.data());
+  for (DWORD i = 0; i < count; ++i) {
+    if (info[i].pPrinterName != nullptr) inventory.localPrinters.push_back(ToU16(info[i].pPrinterName));
+  }
+  std::vector<BYTE> ports = ReadEnumeration(api.enumPorts, &count);
+  const auto* port = reinterpret_cast<const PORT_INFO_1W*>(ports.data());
+  for (DWORD i = 0; i < count; ++i) {
+    if (port[i].pName != nullptr) inventory.ports.push_back(ToU16(port[i].pName));
+  }
+  return inventory;
+}
+
+// The entries that pass the checks; each one refused is logged and dropped,
+// and its printer is left as it is.
+std::vector<PortJournalEntry> CheckedEntries(const SpoolerApi& api, const std::vector<PortJournalEntry>& entries) {
+  if (entries.empty()) return {};
+  const std::vector<JournalRefusal> verdicts = CheckJournalEntries(entries, ReadInventory(api));
+  std::vector<PortJournalEntry> passed;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (verdicts[i] == JournalRefusal::None) {
+      passed.push_back(entries[i]);
+    } else if (verdicts[i] != JournalRefusal::TooMany || i == 0) {
+      DebugLogF("PortJournal entry %u refused (%s)", static_cast<unsigned>(i + 1), JournalRefusalText(verdicts[i]));
+    }
+  }
+  return passed;
+}
+
 }  // namespace
 
-void SetSpoolerJournalFolder(const wchar_t* folder) {
-  g_journal.folder = folder != nullptr ? folder : L"";
-  while (!g_journal.folder.empty() && g_journal.folder.back() == L'\\') g_journal.folder.pop_back();
+namespace {
+
+void SetFolder(std::wstring* target, const wchar_t* folder) {
+  *target = folder != nullptr ? folder : L"";
+  while (!target->empty() && target->back() == L'\\') target->pop_back();
+  g_journal.admin = {false, false, false};
 }
 
-std::wstring SpoolerJournalPath() {
-  const std::wstring folder = JournalFolder();
-  return folder.empty() ? L"" : folder + L"\\PortJournal.txt";
-}
+std::wstring JournalPathIn(const std::wstring& folder) { return folder.empty() ? L"" : folder + L"\\PortJournal.txt"; }
+
+}  // namespace
+
+void SetSpoolerJournalFolder(const wchar_t* folder) { SetFolder(&g_journal.folder, folder); }
+
+void SetSpoolerJournalAdminFolder(const wchar_t* folder) { SetFolder(&g_journal.adminFolder, folder); }
+
+std::wstring SpoolerJournalPath() { return JournalPathIn(JournalFolder()); }
+
+std::wstring SpoolerUserFolder() { return UserFolder(); }
 
 bool JournalPrinterSwitching(const wchar_t* printerName, const wchar_t* portList) {
+  const std::u16string name = ToU16(printerName);
+  // The mark first, whatever happens to the file: a printer switched without
+  // it would look left over to the other program, whose repair would put it
+  // back in the middle of this exchange.
+  MarkSwitched(name);
   const std::wstring path = SpoolerJournalPath();
   if (path.empty()) {
     WriteDebugLog("PortJournal Err(no folder)");
     return false;
   }
-  CreateDirectoryW(JournalFolder().c_str(), nullptr);
+  if (!JournalFolderReady()) return false;
   JournalLock lock;
   if (!lock.Held()) return false;
-  const std::u16string name = ToU16(printerName);
-  MarkSwitched(name);
   std::vector<PortJournalEntry> entries = ReadJournal(path);
   bool found = false;
   for (PortJournalEntry& entry : entries) {
@@ -267,7 +433,12 @@ void JournalPrinterBack(const wchar_t* printerName) {
 std::vector<std::wstring> RestoreJournalPrinters() {
   std::vector<std::wstring> restored;
   const std::wstring path = SpoolerJournalPath();
-  if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return restored;
+  // Elevated, a journal left in the user's folder by an earlier version is
+  // taken over once: its entries pass the same checks, and the file goes.
+  const std::wstring oldPath = AdminMode() ? JournalPathIn(UserFolder()) : L"";
+  const bool haveOld = !oldPath.empty() && GetFileAttributesW(oldPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (path.empty() || (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && !haveOld)) return restored;
+  if (!JournalFolderReady()) return restored;
   // Held throughout, so that the other program neither adds an entry that
   // the write below would drop nor switches a printer while it is put back.
   JournalLock lock;
@@ -276,7 +447,16 @@ std::vector<std::wstring> RestoreJournalPrinters() {
     return restored;
   }
   const SpoolerApi& api = CurrentSpoolerApi();
-  const std::vector<PortJournalEntry> entries = ReadJournal(path);
+  const std::vector<PortJournalEntry> read = ReadJournal(path);
+  std::vector<PortJournalEntry> combined = read;
+  if (haveOld) {
+    for (const PortJournalEntry& entry : ReadJournalFile(oldPath, false)) {
+      bool listed = false;
+      for (const PortJournalEntry& known : read) listed = listed || known.printerName == entry.printerName;
+      if (!listed) combined.push_back(entry);
+    }
+  }
+  const std::vector<PortJournalEntry> entries = CheckedEntries(api, combined);
   std::vector<PortJournalEntry> kept;
   for (const PortJournalEntry& entry : entries) {
     bool putBack = false;
@@ -289,6 +469,9 @@ std::vector<std::wstring> RestoreJournalPrinters() {
     if (putBack) restored.push_back(ToWide(entry.printerName));
   }
   // A file with nothing readable (a later format, say) is left as it is.
-  if (kept.size() != entries.size()) WriteJournal(path, kept);
+  // The old journal goes only once what it still holds is in the new one.
+  if ((kept.size() != read.size() || haveOld) && WriteJournal(path, kept) && haveOld) {
+    DebugLogF("PortJournal old journal taken over (%d)", DeletePlainFile(oldPath) ? 1 : 0);
+  }
   return restored;
 }

@@ -29,6 +29,7 @@ struct WinspoolEntries {
   decltype(&GetPrinterW) getPrinter;
   decltype(&SetPrinterW) setPrinter;
   decltype(&ClosePrinter) closePrinter;
+  decltype(&EnumPortsW) enumPorts;
 };
 
 const WinspoolEntries& Winspool() {
@@ -40,8 +41,9 @@ const WinspoolEntries& Winspool() {
     bound.getPrinter = SystemEntry<decltype(&GetPrinterW)>(module, "GetPrinterW");
     bound.setPrinter = SystemEntry<decltype(&SetPrinterW)>(module, "SetPrinterW");
     bound.closePrinter = SystemEntry<decltype(&ClosePrinter)>(module, "ClosePrinter");
+    bound.enumPorts = SystemEntry<decltype(&EnumPortsW)>(module, "EnumPortsW");
     if (bound.enumPrinters == nullptr || bound.openPrinter == nullptr || bound.getPrinter == nullptr ||
-        bound.setPrinter == nullptr || bound.closePrinter == nullptr) {
+        bound.setPrinter == nullptr || bound.closePrinter == nullptr || bound.enumPorts == nullptr) {
       WriteDebugLog("Winspool Err(winspool.drv)");
       bound = {};
     }
@@ -82,6 +84,11 @@ BOOL SysClosePrinter(HANDLE printer) {
   return Winspool().closePrinter(printer);
 }
 
+BOOL SysEnumPorts(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
+  if (Winspool().enumPorts == nullptr) return NoSpooler();
+  return Winspool().enumPorts(nullptr, 1, buffer, bufferBytes, neededBytes, returned);
+}
+
 void* SysAllocZeroed(size_t bytes) { return GlobalAlloc(GPTR, bytes); }
 
 void SysFreeBlock(void* block) {
@@ -91,8 +98,8 @@ void SysFreeBlock(void* block) {
 // Dispatches what is pending so the window stays alive between printers.
 void SysPumpMessages() { PumpMessages(); }
 
-const SpoolerApi kSystemApi = {SysEnumPrinters, SysOpenPrinter, SysGetPrinter,  SysSetPrinter,
-                               SysClosePrinter, SysAllocZeroed, SysFreeBlock, SysPumpMessages};
+const SpoolerApi kSystemApi = {SysEnumPrinters, SysOpenPrinter, SysGetPrinter,   SysSetPrinter,  SysClosePrinter,
+                               SysAllocZeroed,  SysFreeBlock,   SysPumpMessages, SysEnumPorts};
 
 const SpoolerApi* g_api = &kSystemApi;
 

@@ -80,13 +80,15 @@ void BuildConfirmEcho(uint8_t (&out)[kConfirmEchoSize], uint16_t identifier, uin
   StoreChecksum(out, sizeof out);
 }
 
-bool IsAcceptedEchoReply(const uint8_t* datagram, size_t length, uint16_t identifier) {
-  if (datagram == nullptr || length == 0) return false;
+bool IsAcceptedEchoReply(const uint8_t* datagram, size_t length, uint32_t source, const SentEcho& sent) {
+  if (datagram == nullptr || length == 0 || source != sent.destination) return false;
   const size_t h = static_cast<size_t>(datagram[0] & 0x0F) * 4;
   if (length < h + 8) return false;
   if (datagram[h] != 0) return false;
-  const uint16_t got = static_cast<uint16_t>(datagram[h + 4] | (datagram[h + 5] << 8));
-  return got == identifier;
+  // Read in the byte order they were written in.
+  const uint16_t identifier = static_cast<uint16_t>(datagram[h + 4] | (datagram[h + 5] << 8));
+  const uint16_t sequence = static_cast<uint16_t>(datagram[h + 6] | (datagram[h + 7] << 8));
+  return identifier == sent.identifier && sequence == sent.sequence;
 }
 
 void FormatMacText(const uint8_t* hardware, char (&out)[kMacTextLength + 1]) {

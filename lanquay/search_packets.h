@@ -45,10 +45,21 @@ void BuildBroadcastEcho(uint8_t (&out)[kBroadcastEchoSize], uint32_t tick);
 // count at offset 8, 32 bytes of 45 after it.
 void BuildConfirmEcho(uint8_t (&out)[kConfirmEchoSize], uint16_t identifier, uint16_t sequence, uint32_t tick);
 
-// True when a datagram from a raw ICMP socket (IPv4 header first) is an echo
-// reply carrying `identifier`. The header length comes from the datagram
-// itself, so every read is checked against `length`.
-bool IsAcceptedEchoReply(const uint8_t* datagram, size_t length, uint16_t identifier);
+// The confirmation echo request as sent: its destination (IPv4 address as it
+// lies in memory, network byte order) and the identifier and sequence in it.
+struct SentEcho {
+  uint32_t destination;
+  uint16_t identifier;
+  uint16_t sequence;
+};
+
+// True when a datagram from a raw ICMP socket (IPv4 header first), received
+// from `source`, is the echo reply to `sent`: from its destination, with its
+// identifier and sequence. The raw socket hands over every ICMP message the
+// computer receives (other hosts' echoes, unreachables, replies to other
+// programs); none of those may confirm or end a check. The header length
+// comes from the datagram itself, so every read is checked against `length`.
+bool IsAcceptedEchoReply(const uint8_t* datagram, size_t length, uint32_t source, const SentEcho& sent);
 
 // "%02X:%02X:%02X:%02X:%02X:%02X" of the first six bytes of `hardware`.
 void FormatMacText(const uint8_t* hardware, char (&out)[kMacTextLength + 1]);

@@ -112,29 +112,40 @@ bool ConfirmAddress(const char* ipText) {
   char* request = ready ? static_cast<char*>(LocalAlloc(LPTR, kPacketBufferSize)) : nullptr;
   char* reply = request ? static_cast<char*>(LocalAlloc(LPTR, kPacketBufferSize)) : nullptr;
   const uint16_t identifier = static_cast<uint16_t>(GetCurrentProcessId());
-  for (int attempt = 0; reply && attempt < kConfirmAttempts; ++attempt) {
+  bool failed = false;
+  for (int attempt = 0; reply && !confirmed && !failed && attempt < kConfirmAttempts; ++attempt) {
     uint8_t packet[lq::kConfirmEchoSize];
-    lq::BuildConfirmEcho(packet, identifier, static_cast<uint16_t>(attempt), GetTickCount());
+    const lq::SentEcho sent = {to.sin_addr.s_addr, identifier, static_cast<uint16_t>(attempt)};
+    lq::BuildConfirmEcho(packet, sent.identifier, sent.sequence, GetTickCount());
     std::memcpy(request, packet, sizeof packet);
     if (sendto(raw, request, sizeof packet, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
       if (WSAGetLastError() == WSAETIMEDOUT) continue;
       break;
     }
-    sockaddr_in from = {};
-    int fromLength = sizeof from;
-    int got = recvfrom(raw, reply, kPacketBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    // An oversized datagram still fills the buffer; only its start matters.
-    if (got == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) got = kPacketBufferSize;
-    if (got == SOCKET_ERROR) {
-      if (WSAGetLastError() == WSAETIMEDOUT) continue;
-      break;
+    // Every ICMP message of the computer arrives here; the ones that are not
+    // our reply are passed over until the attempt's second is up, so that
+    // neither a flood of them nor a single stray one decides the check.
+    const DWORD start = GetTickCount();
+    for (;;) {
+      const DWORD spent = GetTickCount() - start;
+      if (spent >= kConfirmTimeoutMs) break;
+      DWORD left = kConfirmTimeoutMs - spent;
+      setsockopt(raw, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&left), sizeof left);
+      sockaddr_in from = {};
+      int fromLength = sizeof from;
+      int got = recvfrom(raw, reply, kPacketBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+      // An oversized datagram still fills the buffer; only its start matters.
+      if (got == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) got = kPacketBufferSize;
+      if (got == SOCKET_ERROR) {
+        failed = WSAGetLastError() != WSAETIMEDOUT;
+        break;
+      }
+      if (lq::IsAcceptedEchoReply(reinterpret_cast<const uint8_t*>(reply), static_cast<size_t>(got),
+                                  from.sin_addr.s_addr, sent)) {
+        confirmed = true;
+        break;
+      }
     }
-    if (from.sin_addr.s_addr != to.sin_addr.s_addr) break;
-    if (lq::IsAcceptedEchoReply(reinterpret_cast<const uint8_t*>(reply), static_cast<size_t>(got), identifier)) {
-      confirmed = true;
-      break;
-    }
-    Sleep(1000);
   }
   if (reply) LocalFree(reply);
   if (request) LocalFree(request);

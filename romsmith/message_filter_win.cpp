@@ -4,7 +4,10 @@ namespace {
 
 constexpr UINT kCopyGlobalData = 0x0049;  // WM_COPYGLOBALDATA, not in the headers
 constexpr DWORD kFilterAllow = 1;         // MSGFLT_ALLOW (Ex) and MSGFLT_ADD share the value
-constexpr UINT kDropMessages[] = {WM_DROPFILES, WM_COPYDATA, kCopyGlobalData};
+// WM_COPYDATA is not among them: a drop does not need it, and nothing here
+// handles it, so letting it through would only widen what a less trusted
+// process can send the elevated window.
+constexpr UINT kDropMessages[] = {WM_DROPFILES, kCopyGlobalData};
 
 }  // namespace
 

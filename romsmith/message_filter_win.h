@@ -1,9 +1,9 @@
 // Drag and drop into the elevated Romsmith. Explorer runs with the user's
 // rights and Romsmith with the administrator's, so the system's message
 // filter drops a drop's messages on their way up. The main window lets
-// exactly those through (WM_DROPFILES, WM_COPYDATA and WM_COPYGLOBALDATA,
-// 0x0049, which carries the dropped names); every other message of a less
-// trusted process, WM_COMMAND above all, stays blocked.
+// exactly those through (WM_DROPFILES and WM_COPYGLOBALDATA, 0x0049, which
+// carries the dropped names); every other message of a less trusted
+// process, WM_COMMAND and WM_COPYDATA among them, stays blocked.
 #pragma once
 
 #include <windows.h>

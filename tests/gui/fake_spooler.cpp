@@ -23,6 +23,7 @@
 
 #include "core/spooler.h"
 #include "core/usb_discovery.h"
+#include "tests/win/fake_ports.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ struct Printer {
 };
 
 std::vector<Printer> g_printers;
+std::vector<Printer> g_startPrinters;
 std::vector<bool> g_open;
 int g_switches = 0;
 
@@ -63,6 +65,7 @@ void Load() {
     at = end + 1;
   }
   g_open.assign(g_printers.size(), false);
+  g_startPrinters = g_printers;
   SaveState();
 }
 
@@ -153,7 +156,15 @@ void FreeBlock(void* block) { GlobalFree(block); }
 // Every call returns at once: nothing to keep painted meanwhile.
 void NoPump() {}
 
-const SpoolerApi kFakeSpooler = {EnumFake, OpenFake, GetFake, SetFake, CloseFake, AllocZeroed, FreeBlock, NoPump};
+// The usual ports and the ports of the printers at start.
+BOOL PortsFake(BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes, DWORD* returned) {
+  std::vector<std::wstring> extra;
+  for (const Printer& p : g_startPrinters) extra.push_back(p.port);
+  return LayOutFakePorts(FakeSpoolerPorts(extra), buffer, bufferBytes, neededBytes, returned);
+}
+
+const SpoolerApi kFakeSpooler = {EnumFake,    OpenFake,  GetFake, SetFake,  CloseFake,
+                                 AllocZeroed, FreeBlock, NoPump,  PortsFake};
 
 const HDEVINFO kUsbSet = reinterpret_cast<HDEVINFO>(static_cast<intptr_t>(0x5e7));
 

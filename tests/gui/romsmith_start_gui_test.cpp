@@ -250,18 +250,31 @@ TEST(RomsmithStart, NoNetworkLibraryShowsMessage16) {
 
 // A run killed mid-exchange left two printers on "FILE:"; the next start puts
 // them back before anything else and says which. "Office" was set up again
-// by the operator since and stays as it is.
+// by the operator since and stays as it is. "Left B" is in the journal an
+// earlier version kept in the user's folder, which the elevated start takes
+// over. Crafted entries (a printer of another computer, a port the spooler
+// does not have in a pooled list, a file for a port) touch nothing.
 TEST(RomsmithStart, PrintersLeftOnFileGoBackAtStart) {
   RomsmithSession s(L"journal");
   RomsmithSetup setup;
-  setup.morePrinters = L";Left A=FILE:;Left B=FILE:";
+  setup.morePrinters = L";Left A=FILE:;Left B=FILE:;Left C=FILE:;Left D=FILE:";
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   std::string journal;
-  ASSERT_TRUE(FormatPortJournal({{u"Left A", u"USB001"}, {u"Office", u"COM9:"}, {u"Left B", u"USB002,USB003"}},
+  ASSERT_TRUE(FormatPortJournal({{u"Left A", u"USB001"},
+                                 {u"Office", u"COM9:"},
+                                 {u"\\\\evil\\Left A", u"USB001"},
+                                 {u"Left C", u"USB002,LPT9:"},
+                                 {u"Left D", u"C:\\Windows\\System32\\evil.dll"}},
                                 &journal));
+  std::string oldJournal;
+  ASSERT_TRUE(FormatPortJournal({{u"Left B", u"USB002,USB003"}}, &oldJournal));
   const std::wstring path = SpoolerJournalPath();
+  const std::wstring oldPath = SpoolerUserFolder() + L"\\PortJournal.txt";
+  ASSERT_NE(path, oldPath) << "the elevated journal in the user's folder";
   CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+  CreateDirectoryW(SpoolerUserFolder().c_str(), nullptr);
   std::ofstream(path.c_str(), std::ios::binary) << journal;
+  std::ofstream(oldPath.c_str(), std::ios::binary) << oldJournal;
 
   ASSERT_TRUE(s.Start(L"", false)) << LastError();
   const std::u16string text = PortJournalRestoredMessage(kEnglish, {u"Left A", u"Left B"});
@@ -273,7 +286,10 @@ TEST(RomsmithStart, PrintersLeftOnFileGoBackAtStart) {
   EXPECT_NE(state.find("Left A\tUSB001"), std::string::npos) << state;
   EXPECT_NE(state.find("Left B\tUSB002,USB003"), std::string::npos) << state;
   EXPECT_NE(state.find("Office\tLPT3:"), std::string::npos) << state;
+  EXPECT_NE(state.find("Left C\tFILE:"), std::string::npos) << state;
+  EXPECT_NE(state.find("Left D\tFILE:"), std::string::npos) << state;
   EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the journal outlived the repair";
+  EXPECT_EQ(GetFileAttributesW(oldPath.c_str()), INVALID_FILE_ATTRIBUTES) << "the old journal was not taken over";
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
   DWORD code = 99;
   EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();

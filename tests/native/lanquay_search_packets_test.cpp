@@ -87,12 +87,19 @@ TEST(EchoRequests, ConfirmationLayout) {
   }
 }
 
+// Only the reply to our own request counts: from the host asked, with our
+// identifier and this attempt's sequence. Everything else the raw socket
+// hands over (another host's echo, an unreachable, a reply to another
+// program or to an earlier attempt) is passed over.
 TEST(EchoReply, Acceptance) {
-  const uint16_t id = 0xBEEF;
-  auto reply = [](uint8_t first, size_t headerBytes, uint8_t type, uint8_t idLow, uint8_t idHigh, size_t tail) {
+  const uint32_t host = 0x0A00A8C0u;   // 192.168.0.10 as it lies in memory
+  const uint32_t other = 0x0B00A8C0u;  // 192.168.0.11
+  const lq::SentEcho sent = {host, 0xBEEF, 2};
+  auto reply = [](uint8_t first, size_t headerBytes, uint8_t type, uint16_t id, uint16_t seq, size_t tail) {
     std::vector<uint8_t> d(headerBytes, 0);
     if (!d.empty()) d[0] = first;
-    const uint8_t icmp[8] = {type, 0, 0x12, 0x34, idLow, idHigh, 0, 0};
+    const uint8_t icmp[8] = {type, 0, 0x12, 0x34, static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8),
+                             static_cast<uint8_t>(seq), static_cast<uint8_t>(seq >> 8)};
     d.insert(d.end(), icmp, icmp + 8);
     d.insert(d.end(), tail, 0x45);
     return d;
@@ -100,23 +107,27 @@ TEST(EchoReply, Acceptance) {
   struct Case {
     const char* name;
     std::vector<uint8_t> datagram;
+    uint32_t source;
     bool expect;
   } cases[] = {
-      {"plain reply", reply(0x45, 20, 0, 0xEF, 0xBE, 36), true},
-      {"reply without data", reply(0x45, 20, 0, 0xEF, 0xBE, 0), true},
-      {"reply with IP options", reply(0x46, 24, 0, 0xEF, 0xBE, 4), true},
-      {"other identifier", reply(0x45, 20, 0, 0xEE, 0xBE, 36), false},
-      {"identifier read big-endian", reply(0x45, 20, 0, 0xBE, 0xEF, 36), false},
-      {"echo request, not reply", reply(0x45, 20, 8, 0xEF, 0xBE, 36), false},
-      {"unreachable", reply(0x45, 20, 3, 0xEF, 0xBE, 36), false},
-      {"one byte short", Shorter(reply(0x45, 20, 0, 0xEF, 0xBE, 0)), false},
-      {"header longer than datagram", reply(0x4F, 20, 0, 0xEF, 0xBE, 10), false},
-      {"empty", {}, false},
+      {"plain reply", reply(0x45, 20, 0, 0xBEEF, 2, 36), host, true},
+      {"reply without data", reply(0x45, 20, 0, 0xBEEF, 2, 0), host, true},
+      {"reply with IP options", reply(0x46, 24, 0, 0xBEEF, 2, 4), host, true},
+      {"our reply, from another host", reply(0x45, 20, 0, 0xBEEF, 2, 36), other, false},
+      {"other identifier", reply(0x45, 20, 0, 0xBEEE, 2, 36), host, false},
+      {"identifier read big-endian", reply(0x45, 20, 0, 0xEFBE, 2, 36), host, false},
+      {"earlier attempt's sequence", reply(0x45, 20, 0, 0xBEEF, 1, 36), host, false},
+      {"sequence read big-endian", reply(0x45, 20, 0, 0xBEEF, 0x0200, 36), host, false},
+      {"echo request, not reply", reply(0x45, 20, 8, 0xBEEF, 2, 36), host, false},
+      {"unreachable", reply(0x45, 20, 3, 0xBEEF, 2, 36), host, false},
+      {"one byte short", Shorter(reply(0x45, 20, 0, 0xBEEF, 2, 0)), host, false},
+      {"header longer than datagram", reply(0x4F, 20, 0, 0xBEEF, 2, 10), host, false},
+      {"empty", {}, host, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(lq::IsAcceptedEchoReply(c.datagram.data(), c.datagram.size(), id), c.expect) << c.name;
+    EXPECT_EQ(lq::IsAcceptedEchoReply(c.datagram.data(), c.datagram.size(), c.source, sent), c.expect) << c.name;
   }
-  EXPECT_FALSE(lq::IsAcceptedEchoReply(nullptr, 28, id));
+  EXPECT_FALSE(lq::IsAcceptedEchoReply(nullptr, 28, host, sent));
 }
 
 TEST(MacText, FormatAndFilter) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,55 @@ TEST(PortJournal, RestoredMessageListsEveryPrinter) {
     EXPECT_NE(text.find(u"\n\nReceipt A\nKitchen"), std::u16string::npos) << language;
   }
   EXPECT_NE(PortJournalRestoredMessage(0, {}).find(u"プリンタ"), std::u16string::npos);
+  // A name from the file cannot add lines or turn the text around.
+  EXPECT_NE(PortJournalRestoredMessage(1, {u"A\n\nAll printers restored\u202e"}).find(u"\n\nAAll printers restored"),
+            std::u16string::npos);
+}
+
+// A journal may have been written by anyone who could write its folder:
+// each entry must name a local printer and only ports the spooler has, of
+// the kinds the programs switch.
+TEST(PortJournal, EntriesAreCheckedBeforeTheyAreActedOn) {
+  const SpoolerInventory spooler = {
+      {u"Receipt A", u"Kitchen", u"Pooled", u"Fax"},
+      {u"USB001", u"USB002", u"COM1:", u"LPT1:", u"LPT2:", u"IP_192.168.0.20", u"FILE:", u"Microsoft Fax Port",
+       u"C:\\Windows\\System32\\evil.dll"}};
+  const struct {
+    PortJournalEntry entry;
+    JournalRefusal verdict;
+  } cases[] = {
+      {{u"Receipt A", u"USB001"}, JournalRefusal::None},
+      {{u"receipt a", u"usb002"}, JournalRefusal::None},
+      {{u"Kitchen", u"IP_192.168.0.20"}, JournalRefusal::None},
+      {{u"Pooled", u"LPT1:,LPT2:"}, JournalRefusal::None},
+      {{u"\\\\server\\Receipt A", u"USB001"}, JournalRefusal::RemoteName},
+      {{u"Gone", u"USB001"}, JournalRefusal::NotListed},
+      {{u"Receipt A", u"USB009"}, JournalRefusal::UnknownPort},
+      {{u"Pooled", u"LPT1:,LPT3:"}, JournalRefusal::UnknownPort},
+      {{u"Pooled", u"LPT1:,FILE:"}, JournalRefusal::PortKind},
+      {{u"Fax", u"Microsoft Fax Port"}, JournalRefusal::PortKind},
+      {{u"Receipt A", u"C:\\Windows\\System32\\evil.dll"}, JournalRefusal::PortKind},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CheckJournalEntries({c.entry}, spooler), std::vector<JournalRefusal>{c.verdict})
+        << Show(c.entry.printerName) << " / " << Show(c.entry.portList);
+  }
+
+  for (const char16_t* port : {u"USB001", u"COM12:", u"lpt1", u"KMr_192.168.0.20", u"10.0.0.1"}) {
+    EXPECT_TRUE(IsSwitchablePortName(port)) << Show(port);
+  }
+  for (const char16_t* port : {u"USB", u"COM1:x", u"FILE:", u"192.168.0", u"1.2.3.4.5", u"1234.1.1.1", u"nul:"}) {
+    EXPECT_FALSE(IsSwitchablePortName(port)) << Show(port);
+  }
+
+  // More entries than any computer has printers: none is acted on.
+  std::vector<PortJournalEntry> many(10000, {u"Receipt A", u"USB001"});
+  const std::vector<JournalRefusal> verdicts = CheckJournalEntries(many, spooler);
+  EXPECT_EQ(verdicts.size(), many.size());
+  EXPECT_EQ(std::count(verdicts.begin(), verdicts.end(), JournalRefusal::TooMany), 10000);
+  many.resize(kMostJournalEntries);
+  const std::vector<JournalRefusal> most = CheckJournalEntries(many, spooler);
+  EXPECT_EQ(std::count(most.begin(), most.end(), JournalRefusal::None), static_cast<long>(kMostJournalEntries));
 }
 
 }  // namespace

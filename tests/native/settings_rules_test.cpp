@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -83,6 +84,7 @@ TEST(SettingsRules, ModelValues) {
       {L"KM-9", L"KM-9", kNone, 0, kNone},
       {L"A,B,enable,x,y,z", L"A", L"B", 1, L"x"},
       {L"", kNone, kNone, 0, kNone},
+      {L"KM\x07-510\x85\u2028,fe5a/0a01/", L"KM-510", L"fe5a/0a01/", 0, kNone},
   };
   for (const Case& c : cases) {
     ModelRecord r;
@@ -144,6 +146,8 @@ TEST(SettingsRules, LanValues) {
       {L"None,a,b", 0, L"a", L"b", L"", L""},
       {L"7,a,b", 1, L"a", L"b", L"", L""},
       {L"-1,a,b", 1, L"a", L"b", L"", L""},
+      // A hand-edited or network-made value keeps its printable characters only.
+      {L"1,KM\r\n[Printer]\x1b,127.0.0.7\u202e,00:11\t", 1, L"KM[Printer]", L"127.0.0.7", L"00:11", L""},
   };
   for (const Case& c : cases) {
     LanPrinterRecord r = {};
@@ -237,6 +241,47 @@ TEST(SettingsRules, ListingCollectsEntriesAndSelections) {
   CollectSectionListing(kSectionPrinter, p2.data(), p2.size(), &other);
   EXPECT_EQ(SelectedModelIndex(other), 0);
   EXPECT_EQ(SelectedLanIndex(other), 0);
+}
+
+// A file of millions of [Printer] or [IPAddress] rows: only as many are
+// taken as keys can name, so the model table's size cannot wrap on 32 bits
+// (rows x 1088 bytes passes 2^32 at 3,947,581 rows).
+TEST(SettingsRules, RowCountsAreCappedBeforeTablesAreSized) {
+  std::wstring printer = L"Connected=Printer2";
+  std::wstring lan;
+  printer += L'\0';
+  for (int n = 1; n <= 300; ++n) {
+    printer += L"Printer" + std::to_wstring(n) + L"=M" + std::to_wstring(n) + L'\0';
+    lan += L"Port" + std::to_wstring(n) + L"=1,KM,127.0.1." + std::to_wstring(n % 250) + L'\0';
+  }
+  printer += L'\0';
+  SettingsListing listing;
+  CollectSectionListing(kSectionPrinter, printer.data(), printer.size(), &listing);
+  CollectSectionListing(kSectionIpAddress, lan.data(), lan.size(), &listing);
+  EXPECT_EQ(listing.modelRows.size(), kMaxModelRows);
+  EXPECT_EQ(listing.lanRows.size(), kMaxLanRows);
+  EXPECT_EQ(listing.rows.size(), 1 + kMaxModelRows + kMaxLanRows) << "rows beyond the caps are not kept";
+  EXPECT_EQ(listing.rows[listing.modelRows.back()].value, L"M99");
+  EXPECT_TRUE(listing.moreLanEntries);
+  EXPECT_EQ(SelectedModelIndex(listing), 1);
+
+  const struct {
+    size_t count;
+    size_t recordBytes;
+    bool fits;
+  } sizes[] = {
+      {100, 1088, true},
+      {SIZE_MAX / 1088, 1088, true},
+      {SIZE_MAX / 1088 + 1, 1088, false},
+      // Just past 2^32 bytes: wraps on the 32-bit build, fits on 64 bits.
+      {static_cast<size_t>((uint64_t{1} << 32) / 1088 + 1), 1088, sizeof(size_t) > 4},
+      {SIZE_MAX, 2, false},
+  };
+  for (const auto& c : sizes) {
+    size_t bytes = 7;
+    EXPECT_EQ(CheckedTableBytes(c.count, c.recordBytes, &bytes), c.fits) << c.count << " x " << c.recordBytes;
+    if (c.fits) EXPECT_EQ(bytes, c.count * c.recordBytes);
+  }
 }
 
 TEST(SettingsRules, ListingWithoutTerminatorStopsAtItsLength) {

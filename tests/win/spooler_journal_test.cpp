@@ -9,15 +9,19 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <vector>
 #include <string>
 
+#include "core/elevated_files_win.h"
 #include "core/port_journal.h"
 #include "core/result_codes.h"
+#include "core/run_report_files.h"
 #include "core/settings_types.h"
 #include "core/spooler.h"
 #include "core/spooler_journal.h"
+#include "tests/win/fake_ports.h"
 
 namespace {
 
@@ -128,7 +132,10 @@ BOOL FileClose(HANDLE) { return TRUE; }
 void* Alloc(size_t bytes) { return GlobalAlloc(GPTR, bytes); }
 void Free(void* block) { GlobalFree(block); }
 void NoPump() {}
-const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump};
+BOOL FilePorts(BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
+  return LayOutFakePorts(FakeSpoolerPorts(), buffer, bytes, needed, returned);
+}
+const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump, FilePorts};
 
 // Read with every sharing right, so that the look never stops a program from
 // moving its new journal over the file.
@@ -315,3 +322,137 @@ TEST(SpoolerJournal, TwoProgramsAtOnce) {
 }
 
 }  // namespace
+
+// A program whose journal cannot be written (no folder for it; a journal
+// held locked by the other program goes the same way) still switches, and
+// still marks its printer: another start's repair must leave the printer
+// alone while the exchange runs.
+TEST(SpoolerJournal, SwitchWithoutAJournalKeepsItsMark) {
+  const std::wstring folder = UseTestFolder();
+  SaveSpooler({{L"A", L"USB001"}, {L"K", L"COM1:"}});
+  DeleteFileW(SpoolerJournalPath().c_str());
+  // A folder below a file can never be made.
+  SetEnvironmentVariableW(L"KIT_JOURNAL_CHILD", (folder + L"\\spooler.txt\\journal").c_str());
+  PROCESS_INFORMATION child;
+  ASSERT_TRUE(StartChild(L"SwitchAndWait", &child));
+  SetEnvironmentVariableW(L"KIT_JOURNAL_CHILD", nullptr);
+  for (int wait = 0; wait < 300 && OnFile(LoadSpooler()) != 1; ++wait) Sleep(100);
+  ASSERT_EQ(OnFile(LoadSpooler()), 1);
+  std::string text;
+  ASSERT_TRUE(FormatPortJournal({{u"A", u"USB001"}}, &text));
+  std::ofstream(SpoolerJournalPath().c_str(), std::ios::binary | std::ios::trunc) << text;
+  EXPECT_TRUE(RestoreJournalPrinters().empty()) << "put back in the middle of the other program's exchange";
+  KillChild(&child);
+  EXPECT_EQ(RestoreJournalPrinters(), std::vector<std::wstring>{L"A"});
+  SetSpoolerApi(nullptr);
+  SetSpoolerJournalFolder(nullptr);
+}
+
+namespace {
+
+// Wine makes no link through CreateSymbolicLinkW; a unix symbolic link is
+// what it shows as a reparse point, and Wine starts a unix program given by
+// its path. False (the test skips) away from Wine.
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
+  using ToUnix = char* (*)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return false;
+  char* from = toUnix(target.c_str());
+  char* to = toUnix(link.c_str());
+  std::string command = std::string("/bin/ln -s ") + (from ? from : "") + " " + (to ? to : "");
+  HeapFree(GetProcessHeap(), 0, from);
+  HeapFree(GetProcessHeap(), 0, to);
+  std::wstring wide(command.begin(), command.end());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\bin\\ln", &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  // The handle of a unix process does not wait for it: look for the link.
+  for (int wait = 0; wait < 100; ++wait) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(link.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      FindClose(search);
+      return true;
+    }
+    Sleep(20);
+  }
+  return false;
+}
+
+std::string FileText(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+// Elevated, the journal is kept in the administrators' folder; a journal an
+// earlier version left in the user's folder is taken over once, through the
+// same checks as any other: of a crafted one only the sound entry is acted
+// on. Nothing the user's folder holds (a link for the reports folder, for a
+// report, for the record or for the old journal) leads a write, append or
+// delete anywhere else.
+TEST(SpoolerJournal, ElevatedJournalAndTheUsersFolder) {
+  const std::wstring folder = UseTestFolder();
+  const std::wstring user = folder + L"\\user";
+  const std::wstring admin = folder + L"\\admin";
+  CreateDirectoryW(user.c_str(), nullptr);
+  SetSpoolerJournalFolder(user.c_str());
+  SetSpoolerJournalAdminFolder(admin.c_str());
+  ASSERT_EQ(SpoolerJournalPath(), admin + L"\\PortJournal.txt");
+
+  SaveSpooler({{L"A", L"FILE:"}, {L"B", L"FILE:"}, {L"C", L"FILE:"}, {L"K", L"COM1:"}});
+  std::string old;
+  ASSERT_TRUE(FormatPortJournal({{u"A", u"USB001"},
+                                 {u"\\\\evil\\A", u"USB001"},
+                                 {u"B", u"USB002,LPT9:"},
+                                 {u"C", u"C:\\Windows\\System32\\evil.dll"},
+                                 {u"K", u"COM1:"}},
+                                &old));
+  std::ofstream((user + L"\\PortJournal.txt").c_str(), std::ios::binary) << old;
+  EXPECT_EQ(RestoreJournalPrinters(), std::vector<std::wstring>{L"A"});
+  const std::map<std::wstring, std::wstring> expected = {
+      {L"A", L"USB001"}, {L"B", L"FILE:"}, {L"C", L"FILE:"}, {L"K", L"COM1:"}};
+  EXPECT_TRUE(LoadSpooler() == expected) << "a refused entry was acted on";
+  EXPECT_FALSE(Exists(user + L"\\PortJournal.txt")) << "the old journal was not taken over";
+  EXPECT_FALSE(Exists(SpoolerJournalPath())) << "refused entries were carried over";
+
+  const std::wstring elsewhere = folder + L"\\elsewhere";
+  const std::wstring victim = folder + L"\\victim.txt";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  std::ofstream(victim.c_str(), std::ios::binary | std::ios::trunc) << "keep";
+  const std::wstring reports = user + L"\\Reports";
+  if (!MakeUnixLink(elsewhere, reports)) GTEST_SKIP() << "no unix links here";
+  EXPECT_FALSE(AppendSerialRecord(SerialRecord(), 1)) << "written through a linked reports folder";
+  EXPECT_FALSE(Exists(elsewhere + L"\\SerialNumbers.txt"));
+
+  // A plain reports folder whose files are links.
+  const std::wstring other = folder + L"\\user2";
+  CreateDirectoryW(other.c_str(), nullptr);
+  SetSpoolerJournalFolder(other.c_str());
+  SetSpoolerJournalAdminFolder(admin.c_str());
+  const std::wstring files = other + L"\\Reports";
+  ASSERT_TRUE(MakePlainFolder(files, nullptr));
+  ASSERT_TRUE(MakeUnixLink(victim, files + L"\\SerialNumbers.txt"));
+  ASSERT_TRUE(MakeUnixLink(victim, files + L"\\Write.json"));
+  ASSERT_TRUE(MakeUnixLink(victim, other + L"\\PortJournal.txt"));
+  EXPECT_FALSE(AppendSerialRecord(SerialRecord(), 1)) << "appended through a link";
+  EXPECT_TRUE(ReplacePlainFile(files + L"\\Write.json", "{}", nullptr, "test")) << "a link is replaced, not followed";
+  EXPECT_EQ(FileText(files + L"\\Write.json"), "{}");
+  // The old journal as a link: not read, not deleted, its target untouched.
+  EXPECT_TRUE(RestoreJournalPrinters().empty());
+  EXPECT_EQ(FileText(victim), "keep");
+  EXPECT_TRUE(Exists(victim));
+
+  SetSpoolerJournalAdminFolder(nullptr);
+  SetSpoolerJournalFolder(nullptr);
+  SetSpoolerApi(nullptr);
+}

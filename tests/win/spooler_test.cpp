@@ -11,6 +11,7 @@
 
 #include "core/result_codes.h"
 #include "core/settings_types.h"
+#include "tests/win/fake_ports.h"
 #include "core/spooler.h"
 #include "core/spooler_journal.h"
 #include "guarded_heap.h"
@@ -169,8 +170,12 @@ void* FakeAlloc(size_t bytes) { return g_fake->heap.Alloc(bytes); }
 void FakeFree(void* block) { g_fake->heap.Free(block); }
 void FakePump() {}
 
-const SpoolerApi kFakeApi = {FakeEnumPrinters, FakeOpenPrinter, FakeGetPrinter, FakeSetPrinter,
-                             FakeClosePrinter, FakeAlloc,       FakeFree,       FakePump};
+BOOL FakePorts(BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
+  return LayOutFakePorts(FakeSpoolerPorts(), buffer, bytes, needed, returned);
+}
+
+const SpoolerApi kFakeApi = {FakeEnumPrinters, FakeOpenPrinter, FakeGetPrinter, FakeSetPrinter, FakeClosePrinter,
+                             FakeAlloc,        FakeFree,        FakePump,       FakePorts};
 
 PrinterConnection Port(const wchar_t* name) {
   PrinterConnection c;

@@ -8,7 +8,8 @@
 // every other system library here at run time by its place in the system
 // folder, and narrow the default search to that folder at start.
 //
-// Header only: lanquay.dll uses it as well, and it links no core code.
+// Header only, in a folder of its own below lanquay.dll and the core: both
+// use it, and neither reaches into the other for it.
 #pragma once
 
 #include <windows.h>
