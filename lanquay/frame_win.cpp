@@ -10,9 +10,6 @@ LqSeams g_lqSeams = {SetTimer, connect, send, LqUnacknowledged};
 namespace {
 
 constexpr char kSettingsKey[] = "Software\\NWD_QUAYDLL";
-constexpr int32_t kDefaultTimeStep = 4;
-constexpr int32_t kDefaultRounds = 2;
-constexpr uint32_t kDefaultOpenWaits = 1;
 
 // One REG_DWORD-sized value; anything missing, longer than 4 bytes or
 // unreadable counts as 0, which the caller replaces by its default.
@@ -57,17 +54,16 @@ extern "C" int WINAPI LqGetError(LqHandle handle) {
 /// Reads the time-outs again at every open, so a registry change applies to
 /// the next handle while open handles keep what they received.
 void LqReadSettings(LqContext* record, bool withOpenTimeout) {
-  int32_t timeStep = static_cast<int32_t>(ReadSettingValue("TIME"));
-  int32_t rounds = static_cast<int32_t>(ReadSettingValue("RETRY"));
-  g_lq.timeStep = timeStep == 0 ? kDefaultTimeStep : timeStep;
-  g_lq.rounds = rounds == 0 ? kDefaultRounds : rounds;
+  const uint32_t time = ReadSettingValue("TIME");
+  const uint32_t retry = ReadSettingValue("RETRY");
+  const uint32_t openTimeout = withOpenTimeout ? ReadSettingValue("OPEN_TIMEOUT") : 0;
+  const LqTimeouts timeouts = LqClampTimeouts(time, retry, openTimeout);
+  g_lq.timeStep = timeouts.timeStep;
+  g_lq.rounds = timeouts.rounds;
   if (!record) return;
-  record->timeStep = g_lq.timeStep;
-  record->rounds = g_lq.rounds;
-  if (withOpenTimeout) {
-    uint32_t waits = ReadSettingValue("OPEN_TIMEOUT");
-    record->openWaits = waits == 0 ? kDefaultOpenWaits : waits;
-  }
+  record->timeStep = timeouts.timeStep;
+  record->rounds = timeouts.rounds;
+  if (withOpenTimeout) record->openWaits = timeouts.openWaits;
 }
 
 /// Copies the host text; longer text than the field holds is refused rather

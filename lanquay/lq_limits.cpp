@@ -30,3 +30,18 @@ uint32_t LqDeliveryHoldMs(uint64_t queuedBound, uint64_t paceBytes, uint32_t pac
   if (hold < settleMs) hold = settleMs;
   return static_cast<uint32_t>(hold);
 }
+
+namespace {
+
+uint32_t Clamp(uint32_t value, uint32_t fallback, uint32_t most) {
+  if (value == 0) return fallback;
+  return value > most ? most : value;
+}
+
+}  // namespace
+
+LqTimeouts LqClampTimeouts(uint32_t time, uint32_t retry, uint32_t openTimeout) {
+  return {static_cast<int32_t>(Clamp(time, kLqDefaultTimeStep, kLqMostTimeStep)),
+          static_cast<int32_t>(Clamp(retry, kLqDefaultRounds, kLqMostRounds)),
+          Clamp(openTimeout, kLqDefaultOpenWaits, kLqMostOpenWaits)};
+}
