@@ -26,6 +26,11 @@ constexpr DWORD kWriteSliceMs = 2000;
 constexpr DWORD kReadSliceMs = 5000;
 constexpr uint32_t kMinWriteWaitUnits = 40;
 constexpr uint32_t kBytesPerWaitUnit = 100000;
+// The LAN drain of stale input before a command ends after this long or this
+// many bytes, whatever still arrives: a device that talks unasked must not
+// hold the command back for ever.
+constexpr DWORD kDrainLimitMs = 3000;
+constexpr uint32_t kDrainLimitBytes = 1024;
 
 // The device queries that Wine cannot answer, behind function pointers so
 // that tests can stand in for the device. The defaults call Windows.

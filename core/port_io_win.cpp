@@ -33,6 +33,8 @@ BOOL ApplyComState(HANDLE handle, DCB* settings) {
 constexpr int kLanOpenAttempts = 3;
 constexpr int kLanWriteCallLimit = 10;
 constexpr int kLanRecvTries = 10;
+// What one write call of the network library is offered: one of its pieces.
+constexpr uint32_t kLanCallBytes = 16384;
 constexpr int kDsrChecks = 200;
 constexpr int kWaitLineDots = 20;
 
@@ -193,13 +195,16 @@ struct Progress {
   }
 };
 
-// One chunk through the network library. Returns true and the bytes handed on
-// in *sent, or false after logging the cause. A printer that stops reading
+// One chunk through the network library. Returns true and the bytes handed
+// on in *sent, or false after logging the cause. A printer that stops reading
 // (a long flash erase) gets the time a USB or LPT printer gets for the
 // chunk, waitUnits waits of one write slice, whatever the library's own
 // time limit: a call that waited at least one slice and took nothing is a
 // wait, not a failure, while that time lasts. A call that fails sooner is a
-// refusal or a broken connection and ends the chunk at once.
+// refusal or a broken connection and ends the chunk at once. That time bounds
+// the whole chunk, also for a printer that keeps taking a little: the
+// library is offered one piece per call, since a call lasts as long as the
+// printer keeps taking its bytes and only between calls is the time looked at.
 bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uint32_t chunk, uint32_t waitUnits,
                   Progress& progress, uint32_t* sent) {
   const NetLibraryBinding* lib = NetLibrary();
@@ -212,40 +217,43 @@ bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uin
   const ULONGLONG chunkStart = GetTickCount64();
   int calls = 0;
   for (;;) {
+    const uint32_t offered = chunk < kLanCallBytes ? chunk : kLanCallBytes;
     uint32_t written = 0;
     const ULONGLONG callStart = GetTickCount64();
-    int ok = lib->WritePort(LqFromHandle(connection->handle), reinterpret_cast<const char*>(position), chunk, &written);
+    int ok = lib->WritePort(LqFromHandle(connection->handle), reinterpret_cast<const char*>(position), offered,
+                            &written);
     const ULONGLONG now = GetTickCount64();
-    if (written > chunk) written = chunk;  // never trust a count beyond what was offered
-    if (ok == 1) {
-      if (chunk != 0 && written == 0) {
-        WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
-        return false;
-      }
-      *sent += written;
-      PumpMessages();
-      return true;
+    if (written > offered) written = offered;  // never trust a count beyond what was offered
+    if (ok == 1 && offered != 0 && written == 0) {
+      WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
+      return false;
     }
-    if (written != 0) {
-      position += written;
-      chunk -= written;
-      *sent += written;
-      if (++calls >= kLanWriteCallLimit) {
+    position += written;
+    chunk -= written;
+    *sent += written;
+    if (ok != 1) {
+      if (written != 0 && ++calls >= kLanWriteCallLimit) {
         WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))");
         return false;
       }
-    }
-    progress.WaitTick();
-    if (chunk != 0 && written == 0) {
-      if (now - callStart < g_portIoSeams.writeSliceMs || now - chunkStart >= grace) {
-        WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
-        return false;
+      progress.WaitTick();
+      if (written == 0 && chunk != 0) {
+        if (now - callStart < g_portIoSeams.writeSliceMs) {
+          WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
+          return false;
+        }
+        DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(%lu ms into the chunk)",
+                  static_cast<unsigned long>(now - chunkStart));
       }
-      DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(%lu ms into the chunk)",
-                static_cast<unsigned long>(now - chunkStart));
     }
     PumpMessages();
-    if (chunk == 0) return true;  // all handed on, although the call said otherwise
+    if (chunk == 0) return true;
+    if (now - chunkStart >= grace) {
+      DebugLogF("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= %ld)", static_cast<long>(waitUnits));
+      DebugLogF("PrinterSendData %lu of %lu bytes of the chunk in %lu ms", static_cast<unsigned long>(*sent),
+                static_cast<unsigned long>(*sent + chunk), static_cast<unsigned long>(now - chunkStart));
+      return false;
+    }
   }
 }
 
@@ -611,6 +619,8 @@ int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, B
   int passes = 4;
   uint32_t received = 0;
   bool done = false;
+  const ULONGLONG drainStart = GetTickCount64();
+  uint32_t drained = 0;
 
   while (!done) {
     TickWait(200);
@@ -620,36 +630,53 @@ int32_t PrinterReceiveData(uint16_t kind, const PrinterConnection* connection, B
       TickWait(100);
       const NetLibraryBinding* lib = NetLibrary();
       int tries = kind == MODE_BFCLEAR ? 1 : kLanRecvTries;
-      uint32_t lastCount = 0;
       for (int t = 0; t < tries; ++t) {
         TickWait(30);
-        std::memset(buffer, 0, capacity);
+        // A reply may come in several pieces: each is added after the last,
+        // never over it. What the drain reads is thrown away.
+        if (kind == MODE_BFCLEAR) received = 0;
+        const uint32_t space = capacity - received;
+        if (space == 0) {
+          // Full without its end: more reading cannot make it whole.
+          WriteDebugLog("PrinterReceiveData Err(PRT_ERR_NOREPLY(buffer full))");
+          passes = 0;
+          break;
+        }
+        std::memset(buffer + received, 0, space);
         WriteDebugLog("PrinterReceiveData lpfnSxRecvPort");
         int32_t count = 0;
         int ok = (lib && lib->RecvPort)
-                     ? lib->RecvPort(LqFromHandle(connection->handle), reinterpret_cast<char*>(buffer),
-                                     static_cast<int32_t>(capacity), &count)
+                     ? lib->RecvPort(LqFromHandle(connection->handle), reinterpret_cast<char*>(buffer + received),
+                                     static_cast<int32_t>(space), &count)
                      : 0;
         if (count < 0) count = 0;
-        if (static_cast<uint32_t>(count) > capacity) count = static_cast<int32_t>(capacity);
-        lastCount = static_cast<uint32_t>(count);
+        if (static_cast<uint32_t>(count) > space) count = static_cast<int32_t>(space);
         if (ok != 1 || count == 0) continue;
-        if (kind == MODE_BFCLEAR) passes = 3;
-        if (buffer[count - 1] == 0) {
+        received += static_cast<uint32_t>(count);
+        if (kind == MODE_BFCLEAR) {
+          passes = 3;
+          drained += static_cast<uint32_t>(count);
+        }
+        if (buffer[received - 1] == 0) {
           result = 0;
-          LogReceived(buffer, lastCount);
+          LogReceived(buffer, received);
           passes = 0;
           break;
         }
         if (kind == MODE_RESET3) {
-          // A reset reply ends the receive on any data; another try would
-          // clear the buffer and lose it.
+          // A reset reply ends the receive on any data.
           result = 0;
           passes = 0;
           break;
         }
       }
-      received = lastCount;
+      // A device that keeps talking must not hold the drain for ever.
+      if (kind == MODE_BFCLEAR && passes > 0 &&
+          (drained >= kDrainLimitBytes || GetTickCount64() - drainStart >= kDrainLimitMs)) {
+        DebugLogF("PrinterReceiveData Drain End(%lu bytes in %lu ms)", static_cast<unsigned long>(drained),
+                  static_cast<unsigned long>(GetTickCount64() - drainStart));
+        passes = 0;
+      }
       if (passes <= 0) done = true;
       continue;
     }

@@ -35,6 +35,7 @@ struct FakeLibrary {
   // call hand on `handOn` bytes and return 0.
   uint32_t handOn = 0;
   bool stuck = false;
+  DWORD callMs = 0;  // how long each write call takes
   int writeCalls = 0;
   std::vector<std::string> writes;  // the bytes handed on by each call
   std::string sent;                 // everything handed on
@@ -47,6 +48,11 @@ struct FakeLibrary {
   bool commandSent = false;
   int recvCalls = 0;
   int32_t reportCount = -1;
+  // A device that talks unasked: before the command every receive finds
+  // this many bytes, until chatterCalls receives have been answered.
+  int32_t chatterBytes = 0;
+  int chatterCalls = 0;
+  int drainCalls = 0;
 };
 FakeLibrary g_lib;
 
@@ -72,6 +78,7 @@ int WINAPI FakeClosePort(LqHandle handle) {
 int WINAPI FakeWritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
   ++g_lib.writeCalls;
   if (handle != kFakeHandle) return 0;
+  if (g_lib.callMs) Sleep(g_lib.callMs);
   uint32_t n = g_lib.handOn && g_lib.handOn < length ? g_lib.handOn : length;
   g_lib.writes.emplace_back(data, n);
   g_lib.sent.append(data, n);
@@ -84,6 +91,11 @@ int WINAPI FakeRecvPort(LqHandle handle, char* buffer, int32_t size, int32_t* re
   ++g_lib.recvCalls;
   *received = 0;
   if (handle != kFakeHandle) return 0;
+  if (!g_lib.commandSent && g_lib.drainCalls++ < g_lib.chatterCalls) {
+    *received = g_lib.chatterBytes < size ? g_lib.chatterBytes : size;
+    memset(buffer, '.', static_cast<size_t>(*received));
+    return 1;
+  }
   if (!g_lib.commandSent || g_lib.replies.empty()) return 1;
   std::string reply = g_lib.replies.front();
   g_lib.replies.pop_front();
@@ -201,6 +213,22 @@ TEST_F(LanExchange, PartialHandOnsAreContinuedAndBounded) {
   EXPECT_EQ(g_lib.sent.size(), 1000u);
   EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))"), 1);
   EXPECT_EQ(buffer.data, nullptr) << "kind 15 frees the block";
+
+  // A printer that trickles, each call taking a little after a while: the
+  // chunk's wait limit (40 slices, 10 ms here) bounds the chunk as a whole,
+  // not the number of calls.
+  g_lib = FakeLibrary();
+  g_lib.handOn = 100;
+  g_lib.callMs = 150;
+  g_portIoSeams.writeSliceMs = 10;
+  log.Clear();
+  buffer = {static_cast<uint32_t>(bytes.size()), GlobalBlock(bytes)};
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(SendPrinter(MODE_FWSEND_LAST, &conn_, nullptr, &buffer), PRT_ERR_SEND);
+  const ULONGLONG took = GetTickCount64() - start;
+  g_portIoSeams.writeSliceMs = kWriteSliceMs;
+  EXPECT_LT(took, 400u + 150u + 300u) << "the limit and one call more";
+  EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 40)"), 1);
 }
 
 TEST_F(LanExchange, WriteThatHandsOnNothingFailsAtOnce) {
@@ -218,8 +246,9 @@ TEST_F(LanExchange, WriteThatHandsOnNothingFailsAtOnce) {
 }
 
 TEST_F(LanExchange, ReceiveTriesUntilTheLastByteIsNul) {
-  // Three answers without their NUL, then the whole reply.
-  g_lib.replies = {"7`Firm", "7`Firmware", "7`Firmware Number", kReadFixReply};
+  // The reply in four pieces, the last with the NUL: kept whole, in order.
+  g_lib.replies = {kReadFixReply.substr(0, 6), kReadFixReply.substr(6, 20), kReadFixReply.substr(26, 20),
+                   kReadFixReply.substr(46)};
   FirmwareVersionText[0] = 0;
   EXPECT_EQ(Send(MODE_READFIX), 0);
   EXPECT_STREQ(FirmwareVersionText, L"ABC-123 01.23 A");
@@ -233,6 +262,24 @@ TEST_F(LanExchange, ReceiveTriesUntilTheLastByteIsNul) {
   printf("READVARI without NUL on LAN: %llu ms, %d receive calls\n",
          static_cast<unsigned long long>(GetTickCount64() - start), g_lib.recvCalls);
   EXPECT_EQ(g_lib.recvCalls, 4 + 3 * 4 * 10);
+}
+
+// A device that keeps talking before the command, a byte at a time or in
+// full buffers, holds the drain no longer than its time or byte limit; the
+// command then goes out and its reply is read.
+TEST_F(LanExchange, DrainEndsWhateverKeepsArriving) {
+  const struct {
+    int32_t bytes;
+    int mostDrainCalls;
+  } cases[] = {{1, 12}, {255, 6}};
+  for (const auto& c : cases) {
+    g_lib = FakeLibrary();
+    g_lib.chatterBytes = c.bytes;
+    g_lib.chatterCalls = 40;  // today's drain ends only when the device falls silent
+    g_lib.replies = {std::string(";3\0", 3)};
+    EXPECT_EQ(Send(MODE_RESET3), 0) << c.bytes << " bytes a call";
+    EXPECT_LE(g_lib.drainCalls, c.mostDrainCalls) << c.bytes << " bytes a call";
+  }
 }
 
 TEST_F(LanExchange, ResetReplyEndsTheReceiveOnAnyData) {
