@@ -165,7 +165,7 @@ class Printer:
                 del self.pending[:end]
                 self.bytes_since_command = 0
             self.lock.notify_all()
-        if self.fault == "silent":
+        if self.fault in ("silent", "chatty"):
             return []
         if self.fault == "no_nul":
             out = [r[:-1] if r.endswith(b"\x00") else r for r in out]
@@ -291,7 +291,20 @@ def serve_tcp(printer, host, port, handler):
     threading.Thread(target=loop, daemon=True).start()
 
 
+def chatter(printer, conn):
+    """The chatty device's talk: one byte every arg ms while the fault lasts
+    and the connection stands."""
+    try:
+        while printer.fault == "chatty":
+            conn.send(b".")
+            time.sleep((printer.arg or 200) / 1000.0)
+    except OSError:
+        pass
+
+
 def data_port(printer, conn):
+    if printer.fault == "chatty":
+        threading.Thread(target=chatter, args=(printer, conn), daemon=True).start()
     with printer.lock:
         printer.connections += 1
         stale, printer.stale = bytes(printer.stale), bytearray()
