@@ -79,6 +79,7 @@ const Fault kFaults[] = {
     {"close_after", "a serial line has no connection to close", nullptr},
     {"pause", "the COM printer has no pause mode: a printer that reads slowly is the slow fault", nullptr},
     {"fin_reset", "a serial line has no connection to close", nullptr},
+    {"chatty", "the device that talks unasked sits on a network printer's raw data port", nullptr},
     {"dsr",
      "Wine reports no DSR line state, so a held DSR cannot reach the program here (the port tests fake the line "
      "state to check the ready check)",
@@ -94,10 +95,11 @@ struct CellKey {
 // Representative cells for the test run: both programs, both ports, the
 // faults that cut an exchange short or stop it. A LAN printer that drops the
 // connection halfway through the firmware was once reported as written, and
-// one that closed its side after taking the whole firmware as failed.
+// one that closed its side after taking the whole firmware as failed, and a
+// device that talks unasked once froze Get Version for good.
 const CellKey kQuick[] = {
     {Op::kWrite, false, "drop"},          {Op::kWrite, true, "drop"},          {Op::kWrite, true, "close_after"},
-    {Op::kGetVersion, true, "silent"},
+    {Op::kGetVersion, true, "silent"},    {Op::kGetVersion, true, "chatty"},
     {Op::kReset, false, "wrong_header"},  {Op::kSerialRead, true, "no_nul"},   {Op::kSerialWrite, false, "drop"},
     {Op::kSerialWrite, true, "close_at_once"}, {Op::kWrite, true, "fin_reset"},
 };
