@@ -45,25 +45,15 @@ TEST(LanquayLimits, DeliveryHoldFollowsThePrintersPace) {
   }
 }
 
-// The registry's time-outs: 0 (missing) takes the default, anything above
-// the bound is cut to it, also values a signed reading takes as negative.
+// Registry time-outs: 0 takes the default; above the bound, also what a
+// signed reading takes as negative, is cut to the bound.
 TEST(LanquayLimits, RegistryTimeoutsTakeDefaultsAndBounds) {
-  const struct {
-    uint32_t time, retry, openTimeout;
-    int32_t timeStep, rounds;
-    uint32_t openWaits;
-  } cases[] = {
-      {0, 0, 0, 4, 2, 1},
-      {1, 1, 1, 1, 1, 1},
-      {60, 10, 60, 60, 10, 60},
-      {61, 11, 61, 60, 10, 60},
-      {3600, 1000, 86400, 60, 10, 60},  // a typo in seconds: hours of a frozen window
-      {0xFFFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 60, 10, 60},
-  };
+  const uint32_t cases[][6] = {{0, 0, 0, 4, 2, 1},        {60, 10, 60, 60, 10, 60},
+                               {61, 11, 61, 60, 10, 60}, {0xFFFFFFFFu, 0x80000000u, 86400, 60, 10, 60}};
   for (const auto& c : cases) {
-    const LqTimeouts got = LqClampTimeouts(c.time, c.retry, c.openTimeout);
-    EXPECT_EQ(got.timeStep, c.timeStep) << "TIME " << c.time;
-    EXPECT_EQ(got.rounds, c.rounds) << "RETRY " << c.retry;
-    EXPECT_EQ(got.openWaits, c.openWaits) << "OPEN_TIMEOUT " << c.openTimeout;
+    const LqTimeouts got = LqClampTimeouts(c[0], c[1], c[2]);
+    EXPECT_EQ(static_cast<uint32_t>(got.timeStep), c[3]) << "TIME " << c[0];
+    EXPECT_EQ(static_cast<uint32_t>(got.rounds), c[4]) << "RETRY " << c[1];
+    EXPECT_EQ(got.openWaits, c[5]) << "OPEN_TIMEOUT " << c[2];
   }
 }

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/net_binding.h"
@@ -35,8 +36,7 @@ struct FakeLibrary {
   // call hand on `handOn` bytes and return 0.
   uint32_t handOn = 0;
   bool stuck = false;
-  DWORD callMs = 0;      // how long each write call takes
-  DWORD msPerKByte = 0;  // and how long for each KB it is offered
+  DWORD msPerKByte = 0;  // how long a call takes for each KB it is offered
   int writeCalls = 0;
   std::vector<std::string> writes;  // the bytes handed on by each call
   std::string sent;                 // everything handed on
@@ -49,10 +49,7 @@ struct FakeLibrary {
   bool commandSent = false;
   int recvCalls = 0;
   int32_t reportCount = -1;
-  // A device that talks unasked: before the command every receive finds
-  // this many bytes, until chatterCalls receives have been answered.
-  int32_t chatterBytes = 0;
-  int chatterCalls = 0;
+  int32_t chatterBytes = 0;  // found by each of the first 40 receives before the command
   int drainCalls = 0;
 };
 FakeLibrary g_lib;
@@ -79,7 +76,7 @@ int WINAPI FakeClosePort(LqHandle handle) {
 int WINAPI FakeWritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
   ++g_lib.writeCalls;
   if (handle != kFakeHandle) return 0;
-  if (g_lib.callMs || g_lib.msPerKByte) Sleep(g_lib.callMs + length / 1024 * g_lib.msPerKByte);
+  if (g_lib.msPerKByte) Sleep(length / 1024 * g_lib.msPerKByte);
   uint32_t n = g_lib.handOn && g_lib.handOn < length ? g_lib.handOn : length;
   g_lib.writes.emplace_back(data, n);
   g_lib.sent.append(data, n);
@@ -92,10 +89,9 @@ int WINAPI FakeRecvPort(LqHandle handle, char* buffer, int32_t size, int32_t* re
   ++g_lib.recvCalls;
   *received = 0;
   if (handle != kFakeHandle) return 0;
-  if (!g_lib.commandSent && g_lib.drainCalls++ < g_lib.chatterCalls) {
+  if (!g_lib.commandSent && g_lib.chatterBytes && g_lib.drainCalls++ < 40) {
     *received = g_lib.chatterBytes < size ? g_lib.chatterBytes : size;
     memset(buffer, '.', static_cast<size_t>(*received));
-    return 1;
   }
   if (!g_lib.commandSent || g_lib.replies.empty()) return 1;
   std::string reply = g_lib.replies.front();
@@ -215,29 +211,18 @@ TEST_F(LanExchange, PartialHandOnsAreContinuedAndBounded) {
   EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))"), 1);
   EXPECT_EQ(buffer.data, nullptr) << "kind 15 frees the block";
 
-  // Printers that trickle: each call takes a little after a while, or all
-  // it is offered at a slow pace. The chunk's wait limit (40 slices, 10 ms
-  // here) bounds the chunk as a whole, not the number of calls, give or take
-  // one call of the library.
-  const struct {
-    uint32_t handOn;
-    DWORD callMs, msPerKByte;
-  } trickles[] = {{100, 150, 0}, {0, 0, 10}};
-  for (const auto& t : trickles) {
-    g_lib = FakeLibrary();
-    g_lib.handOn = t.handOn;
-    g_lib.callMs = t.callMs;
-    g_lib.msPerKByte = t.msPerKByte;
-    g_portIoSeams.writeSliceMs = 10;
-    log.Clear();
-    buffer = {static_cast<uint32_t>(bytes.size()), GlobalBlock(bytes)};
-    const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(SendPrinter(MODE_FWSEND_LAST, &conn_, nullptr, &buffer), PRT_ERR_SEND) << t.callMs << " ms a call";
-    const ULONGLONG took = GetTickCount64() - start;
-    g_portIoSeams.writeSliceMs = kWriteSliceMs;
-    EXPECT_LT(took, 400u + 160u + 300u) << t.callMs << " ms a call";
-    EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 40)"), 1) << t.callMs << " ms a call";
-  }
+  // A printer that trickles, taking all it is offered at 10 ms a KB: the
+  // wait limit (40 slices of 10 ms) bounds the whole chunk, not its calls.
+  g_lib = FakeLibrary();
+  g_lib.msPerKByte = 10;
+  g_portIoSeams.writeSliceMs = 10;
+  log.Clear();
+  buffer = {static_cast<uint32_t>(bytes.size()), GlobalBlock(bytes)};
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(SendPrinter(MODE_FWSEND_LAST, &conn_, nullptr, &buffer), PRT_ERR_SEND);
+  EXPECT_LT(GetTickCount64() - start, 400u + 160u + 300u) << "the limit and one call more";
+  EXPECT_EQ(log.Count("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 40)"), 1);
+  g_portIoSeams.writeSliceMs = kWriteSliceMs;
 }
 
 TEST_F(LanExchange, WriteThatHandsOnNothingFailsAtOnce) {
@@ -273,21 +258,15 @@ TEST_F(LanExchange, ReceiveTriesUntilTheLastByteIsNul) {
   EXPECT_EQ(g_lib.recvCalls, 4 + 3 * 4 * 10);
 }
 
-// A device that keeps talking before the command, a byte at a time or in
-// full buffers, holds the drain no longer than its time or byte limit; the
-// command then goes out and its reply is read.
+// A device that talks before the command, a byte at a time or in full
+// buffers, holds the drain no longer than its time or byte limit.
 TEST_F(LanExchange, DrainEndsWhateverKeepsArriving) {
-  const struct {
-    int32_t bytes;
-    int mostDrainCalls;
-  } cases[] = {{1, 12}, {255, 6}};
-  for (const auto& c : cases) {
+  for (const auto& c : {std::pair<int32_t, int>{1, 12}, {255, 6}}) {
     g_lib = FakeLibrary();
-    g_lib.chatterBytes = c.bytes;
-    g_lib.chatterCalls = 40;  // today's drain ends only when the device falls silent
+    g_lib.chatterBytes = c.first;
     g_lib.replies = {std::string(";3\0", 3)};
-    EXPECT_EQ(Send(MODE_RESET3), 0) << c.bytes << " bytes a call";
-    EXPECT_LE(g_lib.drainCalls, c.mostDrainCalls) << c.bytes << " bytes a call";
+    EXPECT_EQ(Send(MODE_RESET3), 0) << c.first << " bytes a call";
+    EXPECT_LE(g_lib.drainCalls, c.second) << c.first << " bytes a call";
   }
 }
 
