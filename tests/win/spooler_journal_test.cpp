@@ -431,7 +431,7 @@ TEST(SpoolerJournal, ElevatedJournalAndTheUsersFolder) {
   std::ofstream(victim.c_str(), std::ios::binary | std::ios::trunc) << "keep";
   const std::wstring reports = user + L"\\Reports";
   if (!MakeUnixLink(elsewhere, reports)) GTEST_SKIP() << "no unix links here";
-  EXPECT_FALSE(AppendSerialRecord(SerialRecord(), 1)) << "written through a linked reports folder";
+  EXPECT_FALSE(AppendSerialRecord(SerialRecord(), 1, ReportTries::kOnce, nullptr)) << "written through a linked reports folder";
   EXPECT_FALSE(Exists(elsewhere + L"\\SerialNumbers.txt"));
 
   // A plain reports folder whose files are links.
@@ -444,7 +444,7 @@ TEST(SpoolerJournal, ElevatedJournalAndTheUsersFolder) {
   ASSERT_TRUE(MakeUnixLink(victim, files + L"\\SerialNumbers.txt"));
   ASSERT_TRUE(MakeUnixLink(victim, files + L"\\Write.json"));
   ASSERT_TRUE(MakeUnixLink(victim, other + L"\\PortJournal.txt"));
-  EXPECT_FALSE(AppendSerialRecord(SerialRecord(), 1)) << "appended through a link";
+  EXPECT_FALSE(AppendSerialRecord(SerialRecord(), 1, ReportTries::kOnce, nullptr)) << "appended through a link";
   EXPECT_TRUE(ReplacePlainFile(files + L"\\Write.json", "{}", nullptr, "test")) << "a link is replaced, not followed";
   EXPECT_EQ(FileText(files + L"\\Write.json"), "{}");
   // The old journal as a link: not read, not deleted, its target untouched.
