@@ -149,8 +149,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   }
   if (flow.meddles) {
     const int inUse = std::wstring(flow.kind) == L"LAN" ? IDC_LAN_LIST : IDC_COM_PORT;
-    for (int box : {IDC_USB_PORT, IDC_COM_PORT, IDC_LPT_PORT, IDC_LAN_LIST}) {
-      EXPECT_EQ(gui::ControlVisible(s.main, box), box == inUse) << "the port kind changed during the write: " << box;
+    for (int id : {IDC_USB_PORT, IDC_COM_PORT, IDC_LPT_PORT, IDC_LAN_LIST}) {
+      EXPECT_EQ(gui::ControlVisible(s.main, id), id == inUse) << "the port kind changed during the write: " << id;
     }
     EXPECT_EQ(gui::ControlText(s.main, IDC_FILE_NAME), s.FirmwarePath()) << "the write mode changed during the write";
   }
