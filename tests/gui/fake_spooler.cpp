@@ -7,15 +7,13 @@
 //                           per printer, so the test sees what was left.
 //   KIT_FAKE_SPOOLER_STUCK  a printer that can be moved to "FILE:" but not
 //                           back (its SetPrinter fails for any other port).
-//   KIT_FAKE_SPOOLER_STUCK_TIMES  when set, the stuck printer's first N
-//                           tries to go back fail and the next succeeds.
+//   KIT_FAKE_SPOOLER_STUCK_TIMES  N: only its first N tries to go back fail.
 //   KIT_FAKE_SPOOLER_LOCKED a printer that cannot be opened while it is on
 //                           "FILE:": every give-back of it fails.
 // USB printers (none exist under Wine) only when asked for:
-//   KIT_FAKE_USB            a file with the number of plugged printers, read
-//                           at each enumeration (so that a test can pull one);
-//                           each interface read pumps the program's messages
-//                           after a short pause, as a slow device set would.
+//   KIT_FAKE_USB            a file with the number of plugged printers, read at
+//                           each enumeration; each interface read pumps the
+//                           program's messages after a short pause.
 #include <windows.h>
 #include <winspool.h>
 

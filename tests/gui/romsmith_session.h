@@ -49,8 +49,7 @@ class RomsmithSession {
 
   // The progress dialog of this run (null when none appears in time).
   HWND WaitProgressDialog(DWORD timeoutMs = gui::kWaitMs);
-  // Answers the confirmation of Start writing with `button`; a USB port
-  // shows with usbSerial.
+  // Answers the confirmation of Start writing with `button` (USB: usbSerial).
   bool Confirm(int button);
   // From the POWER-lamp message to the closed dialog: the first OK as a
   // real Enter key (the keyboard hook), the second as a click; then, when

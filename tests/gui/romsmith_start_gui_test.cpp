@@ -210,14 +210,12 @@ INSTANTIATE_TEST_SUITE_P(
                 AutoStart::kHiddenWithoutPath},
         AutoRun{"GiveBackFailsAfterWrite", false, L"COM", {}, L"fw.hex", AutoEnd::kWrittenLeftOnFile,
                 kExitWrittenPrinterLeftOnFile, "written"},
+        // Only the read after the write puts the printer back: no box, no code 7.
+        AutoRun{"GiveBackLaterSucceeds", true, L"LAN", {3}, L"fw.hx1", AutoEnd::kWritten, kExitWritten, "written",
+                AutoStart::kPath, 150 * 1024, 20, L"Receipt 3", 2},
         // Killed (with the code of an interrupted run) as a printer is half written.
         AutoRun{"KilledWhileWriting", false, L"LAN", {2}, L"fw.hex", AutoEnd::kKilledWhileWriting, kExitInterrupted,
-                "interrupted", AutoStart::kPath, 4 << 20},
-        // The give-backs of the version read before the write and of the
-        // write fail, that of the read after it succeeds: nothing is left at
-        // the end, so no box and no code 7.
-        AutoRun{"GiveBackLaterSucceeds", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kWritten, kExitWritten, "written",
-                AutoStart::kPath, 150 * 1024, 20, L"Receipt 2", 2}),
+                "interrupted", AutoStart::kPath, 4 << 20}),
     FlowName());
 
 TEST(RomsmithStart, SecondCopyShowsMessage15AndLeavesOne) {
