@@ -300,3 +300,14 @@ std::u16string PortJournalLeftMessage(int languageIndex, const std::vector<std::
   for (const std::u16string& name : printerNames) text += u"\n" + name;
   return text;
 }
+
+std::u16string PortJournalStillOnFileMessage(int languageIndex, const std::vector<std::u16string>& printerNames) {
+  std::u16string text =
+      languageIndex == 0
+          ? u"次のプリンタを「FILE:」から元のポートに戻せませんでした。"
+            u"戻るまでの印刷はファイルに出力されます。次回 Romsmith または Tagsmith の起動時に元のポートに戻します。\n"
+          : u"The following printers could not be put back from \"FILE:\" on their own ports; until then what they "
+            u"print goes to a file. They are put back at the next start of Romsmith or Tagsmith.\n";
+  for (const std::u16string& name : printerNames) text += u"\n" + name;
+  return text;
+}

@@ -86,3 +86,7 @@ std::u16string PortJournalRestoredMessage(int languageIndex, const std::vector<s
 // data went out, but these printers are still on "FILE:" until the next start
 // puts them back. One per line, in the language of the settings.
 std::u16string PortJournalLeftMessage(int languageIndex, const std::vector<std::u16string>& printerNames);
+
+// The same for any other operation (a read, a reset, a write that failed):
+// the printers still on "FILE:", without a word about firmware sent.
+std::u16string PortJournalStillOnFileMessage(int languageIndex, const std::vector<std::u16string>& printerNames);

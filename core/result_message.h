@@ -17,3 +17,8 @@ int ShowResultMessage(HWND owner, int32_t code, const wchar_t* text);
 // `observer` is called with the text of each box ShowResultMessage shows,
 // just before it shows it (null: nobody). One observer at a time.
 void SetShownMessageObserver(void (*observer)(const wchar_t* text));
+// After the last exchange of an operation, whatever its result: when a
+// give-back has left spooler printers on "FILE:", a box names them (the text
+// after a firmware write that went out whole, or the plain one). Returns
+// true when a box was shown; nothing is shown when every printer is back.
+bool ShowPrintersLeftOnFile(HWND owner, bool firmwareSent);

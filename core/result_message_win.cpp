@@ -2,8 +2,10 @@
 
 #include "debug_log.h"
 #include "message_catalog.h"
+#include "port_journal.h"
 #include "program_state.h"
 #include "settings_types.h"
+#include "spooler.h"
 
 namespace {
 
@@ -45,4 +47,21 @@ int ShowResultMessage(HWND owner, int32_t code, const wchar_t* text) {
   int answer = MessageBoxW(owner, shown, MessageCaption(catalogue), StyleFor(message->buttons));
   if (answer == 0) DebugLogF("ShowResultMessage Err(MessageBoxW %lu)", static_cast<unsigned long>(GetLastError()));
   return answer;
+}
+
+bool ShowPrintersLeftOnFile(HWND owner, bool firmwareSent) {
+  const std::vector<std::wstring> left = PrintersLeftOnFile();
+  if (left.empty()) return false;
+  std::vector<std::u16string> names;
+  for (const std::wstring& name : left) names.emplace_back(name.begin(), name.end());
+  const int language = g_settings.languageIndex;
+  const std::u16string text =
+      firmwareSent ? PortJournalLeftMessage(language, names) : PortJournalStillOnFileMessage(language, names);
+  const CatalogueOwner catalogue =
+      g_program.kind == ProgramKind::Tagsmith ? CatalogueOwner::kTagsmith : CatalogueOwner::kRomsmith;
+  if (MessageBoxW(owner, std::wstring(text.begin(), text.end()).c_str(), MessageCaption(catalogue),
+                  MB_OK | MB_ICONEXCLAMATION) == 0) {
+    DebugLogF("ShowPrintersLeftOnFile Err(MessageBoxW %lu)", static_cast<unsigned long>(GetLastError()));
+  }
+  return true;
 }

@@ -8,6 +8,17 @@ constexpr DWORD kSliceMs = 500;
 
 ULONGLONG Now() { return GetTickCount64(); }
 
+// 0 when no deadline stands.
+ULONGLONG g_deadline = 0;
+
+// `ms` cut to what is left before the deadline.
+DWORD Bounded(DWORD ms) {
+  if (g_deadline == 0) return ms;
+  const ULONGLONG now = Now();
+  if (now >= g_deadline) return 0;
+  return g_deadline - now < ms ? static_cast<DWORD>(g_deadline - now) : ms;
+}
+
 // One sleeping wait of at most kSliceMs on the thread's message queue and, if
 // given, one object. MWMO_INPUTAVAILABLE also wakes for messages that were
 // already in the queue when the wait began.
@@ -44,6 +55,7 @@ void PumpMessages() {
 }
 
 void TickWait(DWORD ms) {
+  ms = Bounded(ms);
   ULONGLONG start = Now();
   PumpMessages();
   for (;;) {
@@ -56,6 +68,7 @@ void TickWait(DWORD ms) {
 }
 
 DWORD WaitPumping(HANDLE object, DWORD ms) {
+  ms = Bounded(ms);
   ULONGLONG start = Now();
   PumpMessages();
   for (;;) {
@@ -70,3 +83,7 @@ DWORD WaitPumping(HANDLE object, DWORD ms) {
     PumpMessages();
   }
 }
+
+WaitDeadline::WaitDeadline(ULONGLONG deadline) { g_deadline = deadline != 0 ? deadline : 1; }
+
+WaitDeadline::~WaitDeadline() { g_deadline = 0; }

@@ -40,8 +40,11 @@ bool OnLan() { return g_settings.portKind == PORT_LAN; }
 
 // One exchange with the printer the window names now: spooler entries on its
 // port to "FILE:", the command, and the entries back whatever happened.
-// Returns the exchange's result; *giveBack gets that of putting them back.
-int32_t ExchangeWithPrinter(uint16_t kind, const wchar_t* text, CommandBuffer* buffer, int32_t* giveBack) {
+// Returns the exchange's result. A printer that could not be put back is no
+// reason to call the exchange failed: it stays marked, the next give-back
+// tries it again, and the operation names what is still on "FILE:" once its
+// last give-back is done (ShowPrintersLeftOnFile).
+int32_t ExchangeWithPrinter(uint16_t kind, const wchar_t* text, CommandBuffer* buffer) {
   PrinterConnection connection;
   FillConnection(kFillForSpooler, &connection);
   int32_t result = PortReplace(REPLACE_ON, &connection);
@@ -50,21 +53,8 @@ int32_t ExchangeWithPrinter(uint16_t kind, const wchar_t* text, CommandBuffer* b
     FillConnection(kFillForSend, &connection);
     result = SendPrinter(kind, &connection, text, buffer);
   }
-  *giveBack = PortReplace(REPLACE_OFF, nullptr);
+  PortReplace(REPLACE_OFF, nullptr);
   return result;
-}
-
-// After a write that went out whole, a printer that could not be put back
-// is no reason to call the write failed: the operator learns which printers
-// still print to a file, and the closing messages follow as usual.
-void TellPrintersLeftOnFile(HWND owner) {
-  const std::vector<std::wstring> left = PrintersLeftOnFile();
-  if (left.empty()) return;
-  std::vector<std::u16string> names;
-  for (const std::wstring& name : left) names.emplace_back(name.begin(), name.end());
-  const std::u16string text = PortJournalLeftMessage(g_settings.languageIndex, names);
-  g_progress.printersLeftOnFile = 1;
-  MessageBoxW(owner, std::wstring(text.begin(), text.end()).c_str(), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void FreeFirmwareBlock() {
@@ -145,9 +135,9 @@ void OnPrinterCommand(int commandId) {
       PumpMessages();
     }
     CommandBuffer buffer = {0, nullptr};
-    int32_t giveBack = 0;
-    int32_t result = ExchangeWithPrinter(kind, nullptr, &buffer, &giveBack);
-    if (result == 0) result = giveBack;
+    // A failed give-back does not stop a reset of the list: the later
+    // printers are reset all the same, and their give-backs try again.
+    int32_t result = ExchangeWithPrinter(kind, nullptr, &buffer);
     if (result != 0) {
       g_frame.busy = 1;
       ShowResultMessage(window, result, L"");
@@ -160,6 +150,8 @@ void OnPrinterCommand(int commandId) {
       SetDlgItemTextW(window, IDC_VERSION_RESULT, text);
     }
   }
+  g_frame.busy = 1;
+  ShowPrintersLeftOnFile(window, false);
   EndBusy(window);
   if (focus != nullptr && IsWindow(focus)) SetDlgFocus(window, focus);
   FinishOperation();
@@ -185,8 +177,6 @@ void OnStartWriting() {
     EndUnattendedRun(kExitNoLanPrinters);
     return;
   }
-  BeginRunRecord(path, FirmwareData);
-
   RefreshUsbPorts();
   PrinterConnection connection;
   FillConnection(kFillForConfirmation, &connection);
@@ -202,7 +192,12 @@ void OnStartWriting() {
   }
   const wchar_t* places[] = {port, path, OnLan() ? kLanNotice.In(language) : L""};
   std::wstring text = FillPlaces(CatalogueText(CatalogueOwner::kRomsmith, kMessageConfirmWrite, language), places, 3);
-  if (ShowResultMessage(window, kMessageConfirmWrite, text.c_str()) != IDOK) {
+  // The record names the printers as the rebuilt list and the answered
+  // confirmation have them: a USB printer plugged or pulled before the
+  // click must not put another printer's name on the report.
+  const bool confirmed = ShowResultMessage(window, kMessageConfirmWrite, text.c_str()) == IDOK;
+  BeginRunRecord(path, FirmwareData);
+  if (!confirmed) {
     CloseRunRecord(kExitDeclined);
     FreeFirmwareBlock();
     FinishOperation();
@@ -212,9 +207,10 @@ void OnStartWriting() {
   RecordRunConfirmed();
 
   BeginBusy(window);
+  // What Get Version showed before is not the version after this write.
+  if (g_settings.writingMethod == 1) SetDlgItemTextW(window, IDC_VERSION_RESULT, L"");
   int32_t printers = OnLan() ? g_settings.lanCount : 1;
   g_progress.writeSucceeded = 0;
-  g_progress.printersLeftOnFile = 0;
   HWND dialog = OpenProgressDialog(kProgressWriting);
   result = dialog != nullptr ? 0 : PRT_ERR_MEMORY;
   for (int32_t i = 0; i < printers && dialog != nullptr; ++i) {
@@ -226,9 +222,8 @@ void OnStartWriting() {
     uint16_t kind = i == printers - 1 ? MODE_FWSEND_LAST : MODE_FWSEND;
     // A printer left on "FILE:" is tried again by the next give-back; the
     // run goes on, as the firmware reached this printer.
-    int32_t giveBack = 0;
     RecordPrinterStart(i);
-    result = ExchangeWithPrinter(kind, path, &FirmwareData, &giveBack);
+    result = ExchangeWithPrinter(kind, path, &FirmwareData);
     RecordPrinterEnd(i, result);
     if (result != 0) break;
   }
@@ -239,6 +234,8 @@ void OnStartWriting() {
     g_mainWindow.exitCode = kExitWriteFailed;
     if (g_program.progressDialog != nullptr) {
       ShowResultMessage(g_program.progressDialog, result, L"");
+      // An earlier printer of the list may be the one left on "FILE:".
+      ShowPrintersLeftOnFile(g_program.progressDialog, false);
       g_progress.state = kProgressClosing;
       SendMessageW(g_program.progressDialog, WM_COMMAND, IDC_PROGRESS_OK, 0);
     } else {
@@ -248,7 +245,11 @@ void OnStartWriting() {
     CloseRunRecord(kExitWriteFailed);
   } else {
     g_progress.writeSucceeded = 1;
-    if (g_program.progressDialog != nullptr) TellPrintersLeftOnFile(g_program.progressDialog);
+    // Update mode reads the versions after the POWER lamp, each read with a
+    // give-back of its own: the printers left are named after those.
+    if (g_program.progressDialog != nullptr && g_settings.writingMethod != 1) {
+      ShowPrintersLeftOnFile(g_program.progressDialog, true);
+    }
     ShowPowerLampStep();
   }
   if (g_mainWindow.exitRequested && g_program.progressDialog != nullptr) {

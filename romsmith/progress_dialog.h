@@ -16,7 +16,6 @@ struct ProgressState {
   int32_t state;
   int32_t normalCursor;   // 0 while the dialog shows the wait cursor
   int32_t writeSucceeded; // every printer of the run was written
-  int32_t printersLeftOnFile;  // written, but a give-back left printers on "FILE:"
 };
 extern ProgressState g_progress;
 

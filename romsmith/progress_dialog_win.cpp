@@ -7,9 +7,10 @@
 #include "resource.h"
 #include "run_record.h"
 #include "settings_types.h"
+#include "spooler.h"
 #include "texts.h"
 
-ProgressState g_progress = {kProgressNone, 1, 0, 0};
+ProgressState g_progress = {kProgressNone, 1, 0};
 
 namespace {
 
@@ -45,9 +46,10 @@ void OnOk(HWND dialog) {
     return;
   }
   bool confirmed = g_progress.state == kProgressClosing && g_progress.writeSucceeded != 0;
-  int written = g_progress.printersLeftOnFile != 0 ? kExitWrittenPrinterLeftOnFile : kExitWritten;
+  // Judged now, after the run's last give-back: a printer that a later
+  // exchange put back is no longer left on "FILE:".
+  int written = PrintersLeftOnFile().empty() ? kExitWritten : kExitWrittenPrinterLeftOnFile;
   g_progress.writeSucceeded = 0;
-  g_progress.printersLeftOnFile = 0;
   CloseRunRecord(confirmed ? written : g_mainWindow.exitCode);
   DestroyWindow(dialog);
   EndUnattendedRun(confirmed ? written : g_mainWindow.exitCode);

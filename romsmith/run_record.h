@@ -24,9 +24,12 @@ void RecordRunConfirmed();
 void RecordPrinterStart(int32_t index);
 void RecordPrinterEnd(int32_t index, int32_t result);
 // In Update mode, once the operator has confirmed the POWER lamp: reads the
-// version of each written printer again, a few tries within a bounded time,
-// with a line in the progress dialog meanwhile; the last version read shows
-// where Get Version shows its result. Never changes the run's result.
+// version of each written printer again, a few tries within 15 s per printer
+// and 2 minutes in all (a try in progress included), with a line in the
+// progress dialog meanwhile. Where Get Version shows its result, the version
+// of the printer left selected shows, or nothing when it was not read; then
+// the printers still left on "FILE:" are named. Never changes the run's
+// result. Does nothing in Rewrite All mode.
 void ReadVersionsAfterWrite(HWND dialog);
 // Saves a confirmed record as it stands, with the bytes sent so far: the
 // session is ending (log-off, shutdown) and the process may end without

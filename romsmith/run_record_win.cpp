@@ -35,8 +35,8 @@ struct RunRecord {
 RunRecord g_record;
 
 // The read after the write: a restarted printer may take a while to answer.
-constexpr DWORD kVersionTriesMs = 15000;     // one printer
-constexpr DWORD kVersionListMs = 120000;     // the whole list
+constexpr ULONGLONG kVersionTriesMs = 15000;  // one printer
+constexpr ULONGLONG kVersionListMs = 120000;  // the whole list
 constexpr DWORD kVersionRetryMs = 2000;
 constexpr int kVersionTries = 4;
 
@@ -203,7 +203,7 @@ void RecordPrinterEnd(int32_t index, int32_t result) {
 }
 
 void ReadVersionsAfterWrite(HWND dialog) {
-  if (!g_record.open || g_record.report.mode != 1) return;
+  if (g_settings.writingMethod != 1) return;
   // An Exit meanwhile waits for the reads, as it waits for any exchange.
   g_mainWindow.operationRunning = 1;
   HWND ok = GetDlgItem(dialog, IDC_PROGRESS_OK);
@@ -211,27 +211,35 @@ void ReadVersionsAfterWrite(HWND dialog) {
   SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kCheckingVersionText.In(Language()));
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   PumpMessages();
-  const DWORD listStart = GetTickCount();
-  std::u16string shown;
-  for (size_t i = 0; i < g_record.report.printers.size(); ++i) {
+  const ULONGLONG listEnd = GetTickCount64() + kVersionListMs;
+  for (size_t i = 0; g_record.open && i < g_record.report.printers.size(); ++i) {
     ReportPrinter& p = g_record.report.printers[i];
     if (p.result != "written") continue;
-    const DWORD start = GetTickCount();
-    for (int tries = 0; tries < kVersionTries && GetTickCount() - listStart < kVersionListMs; ++tries) {
-      if (tries > 0) {
-        if (GetTickCount() - start + kVersionRetryMs >= kVersionTriesMs) break;
-        TickWait(kVersionRetryMs);
-      }
+    const ULONGLONG start = GetTickCount64();
+    if (start >= listEnd) break;
+    // Every wait of a try ends at the bound, so that a try in progress
+    // cannot carry the check past it.
+    const ULONGLONG end = start + kVersionTriesMs < listEnd ? start + kVersionTriesMs : listEnd;
+    WaitDeadline bound(end);
+    for (int tries = 0; tries < kVersionTries && !p.afterRead; ++tries) {
+      if (tries > 0) TickWait(kVersionRetryMs);
+      if (GetTickCount64() >= end) break;
       p.afterRead = ReadVersion(static_cast<int32_t>(i), &p.versionAfter);
-      if (p.afterRead) break;
     }
-    if (p.afterRead) shown = p.versionAfter;
   }
-  if (!shown.empty()) {
-    const std::wstring text = L" " + std::wstring(shown.begin(), shown.end());
-    SetDlgItemTextW(g_program.mainWindow, IDC_VERSION_RESULT, text.c_str());
+  // The label shows the printer left selected, as Get Version would: its
+  // version read now, or nothing when it could not be read.
+  const size_t selected = g_settings.portKind == PORT_LAN ? static_cast<size_t>(g_settings.selectedLan) : 0;
+  std::wstring text;
+  if (g_record.open && selected < g_record.report.printers.size() && g_record.report.printers[selected].afterRead) {
+    const std::u16string& version = g_record.report.printers[selected].versionAfter;
+    text = L" " + std::wstring(version.begin(), version.end());
   }
+  SetDlgItemTextW(g_program.mainWindow, IDC_VERSION_RESULT, text.c_str());
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  // Each read gave the spooler's printers back once more: what is still on
+  // "FILE:" is known only now.
+  ShowPrintersLeftOnFile(dialog, true);
   EnableWindow(ok, TRUE);
   FinishOperation();
 }

@@ -106,6 +106,8 @@ void OnGetSerial(HWND window) {
     shown[kSerialNumberChars] = L'\0';
     SetDlgItemTextW(window, IDC_SERIAL_READ, shown);
   }
+  g_frame.busy = 1;
+  ShowPrintersLeftOnFile(window, false);
   FinishOperation(window, focus);
 }
 
@@ -120,6 +122,7 @@ void OnWriteSerial(HWND window) {
   RecordSerialWrite(facts, serial, result);
   g_frame.busy = 1;
   ShowResultMessage(window, result != 0 ? result : kMessageWriteDone, nullptr);
+  ShowPrintersLeftOnFile(window, false);
   FinishOperation(window, focus);
 }
 

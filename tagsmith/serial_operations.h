@@ -48,7 +48,7 @@ struct SerialWriteFacts {
 // Reads the printer's number, writes `serialText`, waits, reads it back and
 // compares without regard to case. 0, PRT_ERR_VERIFY when the printer
 // reports another number, or the result code of the step that failed (a
-// failed read before the write only leaves the number before unknown). Both
-// operations return the give-back's code when the exchange went well but a
-// printer could not be put back.
+// failed read before the write only leaves the number before unknown). A
+// printer that could not be put back from "FILE:" afterwards changes neither
+// operation's result (PrintersLeftOnFile).
 int32_t WritePrinterSerial(const wchar_t* serialText, SerialWriteFacts* facts);

@@ -58,8 +58,8 @@ void FillLan(PrinterConnection* connection) {
 
 // One exchange bracketed by the spooler switch: the port is taken from the
 // spooler's printers first and always given back. A give-back that failed
-// leaves a printer on "FILE:", where the jobs printed meanwhile go to a
-// file: after an exchange that went well, that is the result to show.
+// does not change what the exchange did; the window names the printers left
+// on "FILE:" after the result (ShowPrintersLeftOnFile).
 template <typename Exchange>
 int32_t WithPortTakenOver(Exchange exchange) {
   PrinterConnection connection = {};
@@ -70,8 +70,8 @@ int32_t WithPortTakenOver(Exchange exchange) {
     FillConnection(kPurposeSend, &connection);
     result = exchange(&connection);
   }
-  int32_t restored = PortReplace(REPLACE_OFF, nullptr);
-  return result != 0 ? result : restored;
+  PortReplace(REPLACE_OFF, nullptr);
+  return result;
 }
 
 int32_t ReadSerialOn(PrinterConnection* connection) {

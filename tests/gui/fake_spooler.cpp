@@ -7,12 +7,13 @@
 //                           per printer, so the test sees what was left.
 //   KIT_FAKE_SPOOLER_STUCK  a printer that can be moved to "FILE:" but not
 //                           back (its SetPrinter fails for any other port).
+//   KIT_FAKE_SPOOLER_STUCK_TIMES  N: only its first N tries to go back fail.
 //   KIT_FAKE_SPOOLER_LOCKED a printer that cannot be opened while it is on
 //                           "FILE:": every give-back of it fails.
 // USB printers (none exist under Wine) only when asked for:
-//   KIT_FAKE_USB            the number of plugged printers; each interface
-//                           read pumps the program's messages after a short
-//                           pause, as a slow device set would.
+//   KIT_FAKE_USB            a file with the number of plugged printers, read at
+//                           each enumeration; each interface read pumps the
+//                           program's messages after a short pause.
 #include <windows.h>
 #include <winspool.h>
 
@@ -134,7 +135,11 @@ BOOL GetFake(HANDLE printer, BYTE* buffer, DWORD bufferBytes, DWORD* neededBytes
 BOOL SetFake(HANDLE printer, PRINTER_INFO_2W* info) {
   int i = Index(printer);
   if (i < 0 || info->pPortName == nullptr) return FALSE;
-  if (g_printers[i].name == Environment(L"KIT_FAKE_SPOOLER_STUCK") && lstrcmpW(info->pPortName, L"FILE:") != 0) {
+  static int failedPutBacks = 0;
+  const std::wstring times = Environment(L"KIT_FAKE_SPOOLER_STUCK_TIMES");
+  if (g_printers[i].name == Environment(L"KIT_FAKE_SPOOLER_STUCK") && lstrcmpW(info->pPortName, L"FILE:") != 0 &&
+      (times.empty() || failedPutBacks < _wtoi(times.c_str()))) {
+    ++failedPutBacks;
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -168,7 +173,14 @@ const SpoolerApi kFakeSpooler = {EnumFake,    OpenFake,  GetFake, SetFake,  Clos
 
 const HDEVINFO kUsbSet = reinterpret_cast<HDEVINFO>(static_cast<intptr_t>(0x5e7));
 
-DWORD UsbPrinters() { return static_cast<DWORD>(_wtoi(Environment(L"KIT_FAKE_USB").c_str())); }
+DWORD UsbPrinters() {
+  int count = 0;
+  if (FILE* in = _wfopen(Environment(L"KIT_FAKE_USB").c_str(), L"r")) {
+    if (fscanf(in, "%d", &count) != 1) count = 0;
+    fclose(in);
+  }
+  return static_cast<DWORD>(count);
+}
 
 std::wstring UsbPath(DWORD index) {
   return L"\\\\?\\usb#vid_fe5a&pid_0a01#KIT" + std::to_wstring(index + 1) + L"#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/message_catalog.h"
+#include "core/port_journal.h"
 #include "core/run_report_files.h"
 #include "romsmith/resource.h"
 #include "tests/win/sim_client.h"
@@ -161,7 +162,11 @@ bool RomsmithSession::Start(const std::wstring& arguments, bool waitForWindow, i
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER", (SpoolerPrinters() + setup.morePrinters).c_str());
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STATE", (folder / L"spooler.txt").c_str());
   SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STUCK", setup.stuckPrinter.empty() ? nullptr : setup.stuckPrinter.c_str());
-  SetEnvironmentVariableW(L"KIT_FAKE_USB", std::to_wstring(setup.usbPrinters).c_str());
+  SetEnvironmentVariableW(L"KIT_FAKE_SPOOLER_STUCK_TIMES",
+                          setup.stuckTimes == 0 ? nullptr : std::to_wstring(setup.stuckTimes).c_str());
+  const std::string usb = std::to_string(setup.usbPrinters);
+  if (!folder.WriteFile(L"usb.txt", {usb.begin(), usb.end()})) return false;
+  SetEnvironmentVariableW(L"KIT_FAKE_USB", (folder / L"usb.txt").c_str());
   if (!program.Start(folder / L"Romsmith.exe", arguments, showCommand)) return false;
   if (!arguments.empty() || !waitForWindow) return true;
   main = gui::WaitTopWindow(pid(), L"Romsmith", L"Romsmith");
@@ -191,13 +196,15 @@ bool RomsmithSession::Confirm(int button) {
     notice = lang == kJapanese
                  ? L"******************************************************\n 書換えを行わないプリンタは、[プリンタリスト]から[削除]\n ボタンで削除してください。\n******************************************************"
                  : L"********************************************  \n For the printer(s) not necessary to rewrite its(their)\n firmware in the [Printer List], use the [Delete] button\n to remove the printer(s) from the [Printer List].\n********************************************  ";
+  } else if (setup.kind == L"USB") {
+    port = L"(USB) fe5a/0a01/(Serial No:" + usbSerial + L")";
   } else {
     port = setup.kind == L"COM" ? setup.comPort : setup.kind;
   }
   return gui::Answer(pid(), Message(6, lang, {port, FirmwarePath(), notice}), button);
 }
 
-bool RomsmithSession::ConfirmClosingMessages(HWND progress, gui::MessageBoxSeen* boxAtEnd) {
+bool RomsmithSession::ConfirmClosingMessages(HWND progress, gui::MessageBoxSeen* boxAtEnd, DWORD* checkingMs) {
   const int lang = setup.language;
   HWND ok = GetDlgItem(progress, IDC_PROGRESS_OK);
   if (!gui::WaitUntil([&] {
@@ -210,10 +217,17 @@ bool RomsmithSession::ConfirmClosingMessages(HWND progress, gui::MessageBoxSeen*
   // dialog is modeless and outside the dialog message loop.
   if (!gui::WaitUntil([&] { return gui::FocusOf(progress) == ok; })) return false;
   if (!gui::PressKey(progress, VK_RETURN)) return false;
+  const DWORD start = GetTickCount();
   if (!gui::WaitControlText(progress, IDC_PROGRESS_CLOSING, kWritingDone[lang])) return false;
+  if (checkingMs != nullptr) *checkingMs = GetTickCount() - start;
   if (!gui::Click(progress, IDC_PROGRESS_OK)) return false;
   if (boxAtEnd != nullptr && !(gui::WaitMessageBox(pid(), boxAtEnd) && gui::PressBoxButton(*boxAtEnd, IDOK))) return false;
   return gui::WaitUntil([&] { return !IsWindow(progress); });
+}
+
+std::wstring LeftOnFileMessage(int language, const std::u16string& printer) {
+  const std::u16string text = PortJournalStillOnFileMessage(language, {printer});
+  return std::wstring(text.begin(), text.end());
 }
 
 bool RomsmithSession::ReceivedFirmware(int printer, std::string* why) {

@@ -30,8 +30,9 @@ struct RomsmithSetup {
   std::vector<gui::IniKey> extra;
   std::wstring morePrinters;               // ";name=port..." added to the fake spooler's printers
   std::wstring stuckPrinter;               // a fake spooler printer that cannot be put back from "FILE:"
+  int stuckTimes = 0;                      // ... only that many times (0: never put back)
   std::wstring comPort = L"COM5";          // [Port] PortCOM
-  int usbPrinters = 0;                     // plugged USB printers the fake discovery reports (any model)
+  int usbPrinters = 0;                     // plugged USB printers the fake discovery reports (any model; "usb.txt")
 };
 
 class RomsmithSession {
@@ -48,12 +49,13 @@ class RomsmithSession {
 
   // The progress dialog of this run (null when none appears in time).
   HWND WaitProgressDialog(DWORD timeoutMs = gui::kWaitMs);
-  // Answers the confirmation of Start writing with `button`.
+  // Answers the confirmation of Start writing with `button` (USB: usbSerial).
   bool Confirm(int button);
   // From the POWER-lamp message to the closed dialog: the first OK as a
   // real Enter key (the keyboard hook), the second as a click; then, when
   // `boxAtEnd` is given, the box that the second OK brings, answered OK.
-  bool ConfirmClosingMessages(HWND progress, gui::MessageBoxSeen* boxAtEnd = nullptr);
+  // *checkingMs gets the time between the two OKs.
+  bool ConfirmClosingMessages(HWND progress, gui::MessageBoxSeen* boxAtEnd = nullptr, DWORD* checkingMs = nullptr);
   // True when the printer (a SimHost number, or 0 for the COM printer)
   // received exactly the firmware file; `why` says what differed.
   bool ReceivedFirmware(int printer, std::string* why);
@@ -69,6 +71,7 @@ class RomsmithSession {
   RomsmithSetup setup;
   std::wstring firmwareName;
   std::vector<unsigned char> firmware;
+  std::wstring usbSerial;
 
  private:
   size_t logSeen_ = 0;
@@ -87,6 +90,9 @@ std::vector<unsigned char> MakeFirmware(size_t bytes, unsigned seed);
 
 // Catalogue message `number` in `language`, with "%s" replaced in turn by `args`.
 std::wstring Message(int number, int language, const std::vector<std::wstring>& args = {});
+
+// The box that names a printer a give-back left on "FILE:" (but after a whole write).
+std::wstring LeftOnFileMessage(int language, const std::u16string& printer);
 
 // The reports folder both programs write to in this prefix: its run reports
 // and serial-number records removed / the newest run report's JSON and text

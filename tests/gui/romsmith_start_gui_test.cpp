@@ -39,6 +39,8 @@ struct AutoRun {
   AutoStart start = AutoStart::kPath;
   size_t bytes = 150 * 1024;
   int refusal = 20;  // kRejected: the message, with the expected extension
+  const wchar_t* stuck = nullptr;  // a fake spooler printer put back only after `stuckTimes` failed tries
+  int stuckTimes = 0;
 };
 void PrintTo(const AutoRun& flow, std::ostream* out) { *out << flow.name; }
 
@@ -65,6 +67,8 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   setup.nameInSettings = false;  // the command line names it
   setup.firmwareBytes = run.bytes;
   if (run.end == AutoEnd::kWrittenLeftOnFile) setup.stuckPrinter = L"Receipt COM";
+  if (run.stuck != nullptr) setup.stuckPrinter = run.stuck;
+  setup.stuckTimes = run.stuckTimes;
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   switch (run.start) {
     case AutoStart::kPath: ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError(); break;
@@ -206,6 +210,9 @@ INSTANTIATE_TEST_SUITE_P(
                 AutoStart::kHiddenWithoutPath},
         AutoRun{"GiveBackFailsAfterWrite", false, L"COM", {}, L"fw.hex", AutoEnd::kWrittenLeftOnFile,
                 kExitWrittenPrinterLeftOnFile, "written"},
+        // Only the read after the write puts the printer back: no box, no code 7.
+        AutoRun{"GiveBackLaterSucceeds", true, L"LAN", {3}, L"fw.hx1", AutoEnd::kWritten, kExitWritten, "written",
+                AutoStart::kPath, 150 * 1024, 20, L"Receipt 3", 2},
         // Killed (with the code of an interrupted run) as a printer is half written.
         AutoRun{"KilledWhileWriting", false, L"LAN", {2}, L"fw.hex", AutoEnd::kKilledWhileWriting, kExitInterrupted,
                 "interrupted", AutoStart::kPath, 4 << 20}),

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/run_report_files.h"
+#include "core/spooler_journal.h"
 #include "romsmith/resource.h"
 #include "romsmith_session.h"
 #include "tests/json_check.h"
@@ -38,6 +39,8 @@ struct WriteFlow {
   const wchar_t* comPort = L"COM5";
   int refusal = 0;                  // a file message (with the path) instead of the confirmation
   bool meddles = false;             // file-name, kind and mode commands arrive during the write
+  std::u16string stuck = u"";       // a fake spooler printer that cannot be put back from "FILE:"
+  int usbPulled = 0;                // USB: of three printers, the last selected, this many pulled before the click
 };
 void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -76,10 +79,16 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   setup.firmwareName = flow.updateMode ? L"fw.hx1" : L"fw.hex";
   setup.firmwareBytes = flow.bytes;
   setup.comPort = flow.comPort;
+  setup.stuckPrinter = std::wstring(flow.stuck.begin(), flow.stuck.end());
+  setup.usbPrinters = flow.usbPulled != 0 ? 3 : 0;
+  setup.extra = {{L"Port", L"PortUSB", L"fe5a/0a01/(Serial No:KIT3)"}};
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   ASSERT_TRUE(s.Start()) << LastError();
   ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }))
       << "Start writing stays disabled with " << gui::Narrow(gui::ControlText(s.main, IDC_FILE_NAME));
+  // The USB selection is kept by position: after the pull, the last printer left.
+  ASSERT_TRUE(flow.usbPulled == 0 || s.folder.WriteFile(L"usb.txt", {static_cast<unsigned char>('3' - flow.usbPulled)}));
+  s.usbSerial = L"KIT" + std::to_wstring(3 - flow.usbPulled);
   s.NewLogLines();
 
   ASSERT_TRUE(gui::Click(s.main, IDC_START_WRITING)) << LastError();
@@ -103,7 +112,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     // running write must not re-read its file, nor change kind or mode.
     HWND edit = GetDlgItem(s.main, IDC_FILE_NAME);
     PostMessageW(s.main, WM_COMMAND, MAKEWPARAM(IDC_FILE_NAME, EN_CHANGE), reinterpret_cast<LPARAM>(edit));
-    for (int radio : {IDC_KIND_LPT, IDC_MODE_UPDATE}) {
+    // The kind in use first: a radio handled by mistake is not undone later.
+    for (int radio : {IDC_KIND_COM, IDC_KIND_USB, IDC_KIND_LPT, IDC_KIND_LAN, IDC_MODE_REWRITE_ALL, IDC_MODE_UPDATE}) {
       PostMessageW(s.main, WM_COMMAND, MAKEWPARAM(radio, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(s.main, radio)));
     }
   }
@@ -114,10 +124,16 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_EQ(gui::Narrow(box.text), gui::Narrow(Message(19, flow.language)));
     EXPECT_EQ(box.owner, progress) << "the error box is not above the progress dialog";
     ASSERT_TRUE(gui::PressBoxButton(box, IDOK)) << LastError();
+    // An earlier printer of the list still on "FILE:" is named too.
+    ASSERT_TRUE(flow.stuck.empty() || gui::Answer(s.pid(), LeftOnFileMessage(flow.language, flow.stuck), IDOK))
+        << LastError();
     // The dialog closes by itself: no further OK.
     EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(progress); })) << "the progress dialog stayed open";
   } else {
-    ASSERT_TRUE(s.ConfirmClosingMessages(progress, flow.reportsBlocked ? &box : nullptr)) << LastError();
+    DWORD checkingMs = 0;
+    ASSERT_TRUE(s.ConfirmClosingMessages(progress, flow.reportsBlocked ? &box : nullptr, &checkingMs)) << LastError();
+    // At most 15 s for a printer that never answers, a few for the others.
+    EXPECT_LT(checkingMs, 20000u) << "the version check after the write took too long or stopped painting";
   }
   EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
   EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a message box is left open";
@@ -131,19 +147,22 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_EQ(SimCommand(SimHost(printer) + " connections"), "OK 0") << SimHost(printer) << " was reached";
   }
   if (flow.meddles) {
-    EXPECT_TRUE(gui::ControlVisible(s.main, IDC_COM_PORT) && !gui::ControlVisible(s.main, IDC_LPT_PORT))
-        << "the port kind changed during the write";
+    const int inUse = std::wstring(flow.kind) == L"LAN" ? IDC_LAN_LIST : IDC_COM_PORT;
+    for (int id : {IDC_USB_PORT, IDC_COM_PORT, IDC_LPT_PORT, IDC_LAN_LIST}) {
+      EXPECT_EQ(gui::ControlVisible(s.main, id), id == inUse) << "the port kind changed during the write: " << id;
+    }
     EXPECT_EQ(gui::ControlText(s.main, IDC_FILE_NAME), s.FirmwarePath()) << "the write mode changed during the write";
   }
   int switches = 0;
   std::string why;
-  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+  EXPECT_EQ(s.SpoolerRestored(&switches, &why), flow.stuck.empty()) << why;
+  if (!flow.stuck.empty()) DeleteFileW(SpoolerJournalPath().c_str());  // not for the next run to repair
   if (!flow.written.empty()) {
     EXPECT_GT(switches, 0) << "no spooler printer was switched to FILE: during the write";
   }
   std::vector<std::string> log = s.NewLogLines();
   EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), 1u) << "the firmware file is read once per run";
-  if (!flow.fails) {
+  if (!flow.fails && std::count(flow.versionChecks.begin(), flow.versionChecks.end(), "not read") == 0) {
     size_t printers = flow.lanList.empty() ? 1 : flow.lanList.size();
     // Update mode reads each printer's version before and after its write.
     EXPECT_EQ(CountLines(log, "SendPrinter Start"), printers * (flow.updateMode ? 3 : 1));
@@ -167,7 +186,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     char crc[9];
     snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(FileCrc32(s.firmware.data(), s.firmware.size())));
     EXPECT_EQ(json_check::Values(json, "crc32")[0], crc);
-    EXPECT_EQ(json_check::Values(json, "left_on_file")[0], "[]");
+    EXPECT_EQ(json_check::Values(json, "left_on_file")[0],
+              flow.stuck.empty() ? "[]" : "[\"" + std::string(flow.stuck.begin(), flow.stuck.end()) + "\"]");
     const std::vector<std::string> codes = json_check::Values(json, "code");
     const std::vector<std::string> messages = json_check::Values(json, "message");
     const std::vector<std::string> sent = json_check::Values(json, "bytes_sent");
@@ -185,16 +205,19 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     }
     EXPECT_EQ(json_check::Values(json, "version_check"), flow.versionChecks);
     if (flow.nextVersion != nullptr) {
-      // The version read after the write shows where Get Version shows its result.
-      const std::string shown = gui::Narrow(gui::ControlText(s.main, IDC_VERSION_RESULT));
-      EXPECT_NE(shown.find(flow.nextVersion), std::string::npos) << shown;
+      // The version read after the write from the printer left selected (the last), or nothing.
+      const bool lastRead = flow.versionChecks.back() != "not read";
+      EXPECT_EQ(gui::Narrow(gui::ControlText(s.main, IDC_VERSION_RESULT)),
+                lastRead ? std::string(" ABC-123 ") + flow.nextVersion : "");
       EXPECT_NE(json_check::Values(json, "version_after")[0], json_check::Values(json, "version_before")[0]);
     }
     EXPECT_NE(text.find(flow.language == kJapanese ? "ファームウェア書込みレポート" : "Firmware write report"),
               std::string::npos)
         << text;
   }
-  if (flow.lanList.empty()) {
+  if (flow.usbPulled != 0) {
+    EXPECT_EQ(json_check::Values(json, "usb_serial"), std::vector<std::string>{gui::Narrow(s.usbSerial)});
+  } else if (flow.lanList.empty()) {
     EXPECT_GE(CountLines(log, "Port = " + gui::Narrow(flow.comPort)), 1u) << "the data went to another port";
   }
 
@@ -214,7 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFlow{"LanUpdateThreePrinters", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false,
                   {"written", "written", "written"}, false, nullptr, {"unchanged", "unchanged", "unchanged"}},
         WriteFlow{"LanUpdateTwoPrintersChange", kEnglish, true, L"LAN", {2, 3}, {}, {2, 3}, {}, false,
-                  {"written", "written"}, false, "02.00 B", {"changed", "changed"}},
+                  {"written", "written"}, false, "02.00 B", {"changed", "changed"}, 150 * 1024, L"COM5", 0, true},
+        // The last printer answers nothing: its check ends at its bound, no version shows.
+        WriteFlow{"LanUpdateLastNotRead", kEnglish, true, L"LAN", {2, 3}, {"3 silent"}, {2, 3}, {}, false,
+                  {"written", "written"}, false, "02.00 B", {"changed", "not read"}},
         WriteFlow{"LanSilentPrinter", kEnglish, true, L"LAN", {kSilentPrinter}, {}, {}, {}, true, {"failed"}, false,
                   nullptr, {"not read"}},
         // Reads 150 KB a second through a small window and gives up a third
@@ -224,6 +250,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"failed"}, false, nullptr, {"not applicable"}, 307200},
         WriteFlow{"LanSecondOfThreeFails", kEnglish, true, L"LAN", {2, 3, 4}, {"3 close_at_once"}, {2}, {4}, true,
                   {"written", "failed", "not_attempted"}, false, nullptr, {"not read", "not read", "not read"}},
+        WriteFlow{"LanFailsAfterAGiveBackFailed", kEnglish, false, L"LAN", {2, 3}, {"3 close_at_once"}, {2}, {}, true,
+                  {"written", "failed"}, false, nullptr, {"not applicable", "not applicable"}, 150 * 1024, L"COM5", 0,
+                  false, u"Receipt 2"},
+        WriteFlow{"UsbPrinterPulledBeforeClick", kEnglish, false, L"USB", {}, {}, {}, {}, true, {"failed"}, false,
+                  nullptr, {"not applicable"}, 150 * 1024, L"COM5", 0, false, u"", 1},
         // A report that cannot be written leaves the run as it is.
         WriteFlow{"ComReportFolderBlocked", kEnglish, false, L"COM", {}, {}, {0}, {}, false, {}, true, nullptr, {}},
         // The settings name a port longer than the box lets one type; no
@@ -257,7 +288,8 @@ TEST(RunReportFiles, HeldFileIsWrittenOnceFree) {
   EXPECT_EQ(json_check::Values(FileBytes(path), "seconds"), std::vector<std::string>{"0.500"});
 }
 
-// Get Version shows the parsed version; Reset Printer resets every listed printer.
+// Get Version shows the parsed version; Reset Printer resets every listed
+// printer, also past one left on "FILE:", which a box names at the end.
 struct PrinterCommandFlow {
   const char* name;
   int button;
@@ -265,6 +297,7 @@ struct PrinterCommandFlow {
   const wchar_t* kind;
   std::vector<int> lanList;
   std::wstring versionLabel;  // expected label 1031 after Get Version
+  std::u16string stuck = u"";  // a fake spooler printer that cannot be put back from "FILE:"
 };
 void PrintTo(const PrinterCommandFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -280,6 +313,7 @@ TEST_P(RomsmithPrinterCommand, ReachesEveryPrinter) {
   setup.updateMode = true;
   setup.kind = flow.kind;
   setup.lanPrinters = flow.lanList;
+  setup.stuckPrinter = std::wstring(flow.stuck.begin(), flow.stuck.end());
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   ASSERT_TRUE(s.Start()) << LastError();
   ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, flow.button); })) << "button stays disabled";
@@ -301,11 +335,15 @@ TEST_P(RomsmithPrinterCommand, ReachesEveryPrinter) {
       })) << SimHost(printer) << " was not reset: " << got;
     }
   }
+  if (!flow.stuck.empty()) {
+    EXPECT_TRUE(gui::Answer(s.pid(), LeftOnFileMessage(kEnglish, flow.stuck), IDOK)) << LastError();
+  }
   EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
   EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "unexpected box: " << gui::Narrow(gui::MessageBoxes(s.pid())[0].text);
   int switches = 0;
   std::string why;
-  EXPECT_TRUE(s.SpoolerRestored(&switches, &why)) << why;
+  EXPECT_EQ(s.SpoolerRestored(&switches, &why), flow.stuck.empty()) << why;
+  if (!flow.stuck.empty()) DeleteFileW(SpoolerJournalPath().c_str());
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
   DWORD code = 99;
   EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
@@ -315,7 +353,11 @@ INSTANTIATE_TEST_SUITE_P(
     Flows, RomsmithPrinterCommand,
     ::testing::Values(PrinterCommandFlow{"GetVersionCom", IDC_GET_VERSION, 10, L"COM", {}, L" ABC-123 01.23 A"},
                       PrinterCommandFlow{"GetVersionLan", IDC_GET_VERSION, 10, L"LAN", {3}, L" XY-9 02.00 B"},
-                      PrinterCommandFlow{"ResetEveryLanPrinter", IDC_RESET_PRINTER, 8, L"LAN", {2, 3, 4}, L""}),
+                      PrinterCommandFlow{"ResetEveryLanPrinter", IDC_RESET_PRINTER, 8, L"LAN", {2, 3, 4}, L""},
+                      PrinterCommandFlow{"GetVersionGiveBackFails", IDC_GET_VERSION, 10, L"COM", {},
+                                         L" ABC-123 01.23 A", u"Receipt COM"},
+                      PrinterCommandFlow{"ResetPastAFailedGiveBack", IDC_RESET_PRINTER, 8, L"LAN", {2, 3, 4}, L"",
+                                         u"Receipt 3"}),
     FlowName());
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/message_catalog.h"
+#include "core/port_journal.h"
 #include "core/run_report_files.h"
 #include "core/spooler_journal.h"
 #include "tagsmith/resource.h"
@@ -74,12 +75,13 @@ struct TagsmithRun {
            (!sxStub || folder.Copy(SXSTUB_DLL, L"SxJcp32.dll")) && folder.WriteSettings(settings);
   }
   // The fake spooler through the test seam, with printer "Receipt COM" on
-  // the COM printer's port; `stuck` cannot be put back once on "FILE:".
-  bool FakeSpooler(const std::wstring& stuck) {
+  // the COM printer's port; `stuck` cannot be put back once on "FILE:", for
+  // the cause that the fake spooler's variable `fault` names.
+  bool FakeSpooler(const wchar_t* fault, const std::wstring& stuck) {
     spooler = {{L"ROMSMITH_TEST_SEAMS", folder / L"fake_spooler.dll"},
                {L"KIT_FAKE_SPOOLER", L"Receipt COM=" + std::wstring(kSimComName) + L":;Office=LPT3:"},
                {L"KIT_FAKE_SPOOLER_STATE", folder / L"spooler.txt"},
-               {L"KIT_FAKE_SPOOLER_LOCKED", stuck}};
+               {fault, stuck}};
     return folder.Copy(FAKE_SPOOLER_DLL, L"fake_spooler.dll");
   }
   bool Start(const std::wstring& arguments = L"") {
@@ -93,10 +95,12 @@ struct TagsmithRun {
   bool Idle() {
     return gui::WaitUntil([&] { return IsWindowEnabled(window) && gui::MessageBoxes(program.pid()).empty(); });
   }
-  // Clicks an operation's button, confirms and answers the result box.
-  bool Operate(int button, int confirmation, const std::wstring& result) {
+  // Clicks an operation's button, confirms and answers the result box and
+  // the one after it.
+  bool Operate(int button, int confirmation, const std::wstring& result, const std::wstring& then = L"") {
     return Idle() && gui::Click(window, button) && gui::Answer(program.pid(), Message(confirmation), IDOK) &&
-           (result.empty() || gui::Answer(program.pid(), result, IDOK)) && Idle();
+           (result.empty() || gui::Answer(program.pid(), result, IDOK)) &&
+           (then.empty() || gui::Answer(program.pid(), then, IDOK)) && Idle();
   }
 
   gui::ProgramFolder folder;
@@ -272,19 +276,21 @@ TEST(TagsmithGui, LanOperationsReachTheSavedPrinterOrRefuse) {
 }
 
 // A printer that cannot be put back stays on "FILE:" and the jobs printed
-// meanwhile go to a file: the operator is told, as by Romsmith, instead of
-// being shown a number read or a write that succeeded.
-TEST(TagsmithGui, AFailedGiveBackIsShownInsteadOfTheResult) {
+// meanwhile go to a file: after the read's or the write's own result the
+// operator is told which printer, as by Romsmith. `fault` names the fake
+// spooler's way of keeping it there.
+void GiveBackFailsWith(const wchar_t* fault) {
   ASSERT_EQ(SimCommand("com reset"), "OK");
   TagsmithRun run(L"tagsmith-give-back");
-  ASSERT_TRUE(run.Prepare(ComSettings()) && run.FakeSpooler(L"Receipt COM")) << LastError();
+  ASSERT_TRUE(run.Prepare(ComSettings()) && run.FakeSpooler(fault, L"Receipt COM")) << LastError();
   ASSERT_TRUE(run.Start()) << LastError();
-  ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, Message(19))) << LastError();
-  EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L"");
+  const std::u16string left = PortJournalStillOnFileMessage(kEnglish, {u"Receipt COM"});
+  ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, std::wstring(left.begin(), left.end()))) << LastError();
+  EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L" SN000001");
   ASSERT_TRUE(gui::SetText(run.program.pid(), run.window, IDC_SERIAL_INPUT, L"000321")) << LastError();
   const std::wstring record = ReportFolder() + L"\\SerialNumbers.jsonl";
   DeleteFileW(record.c_str());
-  EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(19))) << LastError();
+  EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(14), std::wstring(left.begin(), left.end()))) << LastError();
   EXPECT_EQ(SimCommand("com serial"), "OK 000321") << "the write itself went through";
   // The read-back matched; the give-back has a field of its own.
   const std::string line = FileBytes(record);
@@ -299,6 +305,13 @@ TEST(TagsmithGui, AFailedGiveBackIsShownInsteadOfTheResult) {
   DWORD exitCode = 1;
   EXPECT_TRUE(run.program.WaitExit(&exitCode));
   DeleteFileW(journal.c_str());
+}
+
+TEST(TagsmithGui, AFailedGiveBackIsToldAfterTheResult) {
+  for (const wchar_t* fault : {L"KIT_FAKE_SPOOLER_LOCKED", L"KIT_FAKE_SPOOLER_STUCK"}) {
+    SCOPED_TRACE(gui::Narrow(fault));
+    GiveBackFailsWith(fault);
+  }
 }
 
 TEST(TagsmithGui, SecondStartShowsTheFirstWithoutAMessage) {
