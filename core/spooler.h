@@ -63,6 +63,13 @@ void RefreshSpoolerList();
 // connection (may be null). Returns 0 or a result code.
 int32_t PortReplace(int32_t mode, const PrinterConnection* connection);
 
+// While printers are switched: moves the printers on one more port to
+// "FILE:" as well (REPLACE_ON when nothing is switched yet). A run with
+// several printers in flight takes each printer's port before its write,
+// and one REPLACE_OFF at the end puts every one back. Returns 0 or a
+// result code.
+int32_t PortReplaceMore(const PrinterConnection* connection);
+
 // The printers that a give-back could not put back: still on "FILE:" and
 // kept in the port journal for the next try.
 std::vector<std::wstring> PrintersLeftOnFile();

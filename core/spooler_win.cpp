@@ -423,3 +423,24 @@ int32_t PortReplace(int32_t mode, const PrinterConnection* connection) {
   WriteDebugLog(kLogLeave);
   return result;
 }
+
+int32_t PortReplaceMore(const PrinterConnection* connection) {
+  if (g_spooler.switchState != REPLACE_ON) return PortReplace(REPLACE_ON, connection);
+  WriteDebugLog(kLogEnter);
+  WriteDebugLog("PortReplace Start");
+  WriteDebugLog("PortReplace REPLACE_ON (one more port)");
+  std::wstring portName;
+  if (connection != nullptr) portName.assign(connection->portName, wcsnlen(connection->portName, kPortNameChars));
+  int32_t result = PRT_SUCCESS;
+  if (IsNoPortSelected(portName, NoneWord(g_settings.languageIndex))) {
+    WriteDebugLog("PortReplace ON Err(PORT_ERR)");
+  } else {
+    // A printer already on "FILE:" is ours from an earlier port and is left
+    // as it is; only untouched printers on this port move.
+    TakeLivePorts();
+    result = SwitchToFile(SpoolerPortPattern(portName));
+  }
+  WriteDebugLog("PortReplace End");
+  WriteDebugLog(kLogLeave);
+  return result;
+}

@@ -12,6 +12,7 @@
 #include "firmware_file.h"
 #include "main_window.h"
 #include "message_catalog.h"
+#include "parallel_write.h"
 #include "port_journal.h"
 #include "program_frame.h"
 #include "program_state.h"
@@ -211,6 +212,11 @@ void OnStartWriting() {
   }
 
   BeginBusy(window);
+  if (OnLan() && g_settings.lanParallel > 1) {
+    RunParallelWrite();
+    FinishOperation();
+    return;
+  }
   int32_t printers = OnLan() ? g_settings.lanCount : 1;
   g_progress.writeSucceeded = 0;
   g_progress.printersLeftOnFile = 0;

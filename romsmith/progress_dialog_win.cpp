@@ -9,7 +9,7 @@
 #include "settings_types.h"
 #include "texts.h"
 
-ProgressState g_progress = {kProgressNone, 1, 0, 0};
+ProgressState g_progress = {kProgressNone, 1, 0, 0, 0};
 
 namespace {
 
@@ -45,9 +45,14 @@ void OnOk(HWND dialog) {
     return;
   }
   bool confirmed = g_progress.state == kProgressClosing && g_progress.writeSucceeded != 0;
-  int written = g_progress.printersLeftOnFile != 0 ? kExitWrittenPrinterLeftOnFile : kExitWritten;
+  // The closing messages of a run where some printers failed still end it
+  // as failed.
+  int written = g_progress.someFailed != 0           ? kExitWriteFailed
+                : g_progress.printersLeftOnFile != 0 ? kExitWrittenPrinterLeftOnFile
+                                                     : kExitWritten;
   g_progress.writeSucceeded = 0;
   g_progress.printersLeftOnFile = 0;
+  g_progress.someFailed = 0;
   CloseRunRecord(confirmed ? written : g_mainWindow.exitCode);
   DestroyWindow(dialog);
   EndUnattendedRun(confirmed ? written : g_mainWindow.exitCode);

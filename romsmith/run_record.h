@@ -16,6 +16,10 @@ void BeginRunRecord(const wchar_t* path, const CommandBuffer& firmware);
 // printer's version first (the printer runs during the write).
 void RecordPrinterStart(int32_t index);
 void RecordPrinterEnd(int32_t index, int32_t result);
+// A printer of a run with several printers in flight ended: its own bytes
+// and time, as the one-by-one figures of RecordPrinterEnd belong to one
+// printer at a time.
+void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds);
 // In Update mode, once the operator has confirmed the POWER lamp: reads the
 // version of each written printer again, a few tries within a bounded time,
 // with a line in the progress dialog meanwhile; the last version read shows

@@ -112,6 +112,7 @@ void BeginRunRecord(const wchar_t* path, const CommandBuffer& firmware) {
   while (!label.empty() && label.front() == u' ') label.erase(0, 1);
   r.fileLabel = label;
   r.automatic = g_frame.interactive == 0;
+  r.parallel = g_settings.portKind == PORT_LAN && g_settings.lanParallel > 1 ? g_settings.lanParallel : 1;
   const int32_t printers = g_settings.portKind == PORT_LAN ? g_settings.lanCount : 1;
   for (int32_t i = 0; i < printers; ++i) {
     ReportPrinter p = PortEntry(i);
@@ -143,6 +144,16 @@ void RecordPrinterEnd(int32_t index, int32_t result) {
   if (result != 0) {
     const wchar_t* text = CatalogueText(CatalogueOwner::kRomsmith, MessageNumberForCode(result), Language());
     p.message = FirstLine(ReportText(text));
+  }
+}
+
+void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds) {
+  const uint32_t saved = g_sentBytes;
+  g_sentBytes = bytesSent;
+  RecordPrinterEnd(index, result);
+  g_sentBytes = saved;
+  if (g_record.open && index >= 0 && index < static_cast<int32_t>(g_record.report.printers.size())) {
+    g_record.report.printers[static_cast<size_t>(index)].seconds = seconds;
   }
 }
 

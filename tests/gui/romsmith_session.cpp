@@ -106,7 +106,7 @@ std::wstring SimAddress(int printer) {
 }
 
 bool ResetSimulator() {
-  for (int printer : {0, 2, 3, 4}) {
+  for (int printer : {0, 2, 3, 4, 5, 6}) {
     if (SimCommand(Target(printer) + " reset") != "OK") return false;
   }
   return true;

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "core/run_report_files.h"
+#include "romsmith/exit_codes.h"
 #include "romsmith/resource.h"
 #include "romsmith_session.h"
 #include "tests/json_check.h"
@@ -36,6 +38,8 @@ struct WriteFlow {
   const wchar_t* comPort = L"COM5";
   int refusal = 0;                  // a file message (with the path) instead of the confirmation
   bool meddles = false;             // file-name, kind and mode commands arrive during the write
+  int parallel = 0;                 // [LAN_SEND] Parallel (0: no key)
+  bool automatic = false;           // started with the file on the command line; ends by itself
 };
 void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -48,9 +52,15 @@ class RomsmithWrite : public ::testing::TestWithParam<WriteFlow> {};
 TEST_P(RomsmithWrite, RunsToItsEnd) {
   const WriteFlow& flow = GetParam();
   ASSERT_TRUE(ResetSimulator());
-  for (const std::string& fault : flow.faults) {
-    int printer = std::stoi(fault);
-    ASSERT_EQ(SimCommand(SimHost(printer) + " set fault " + fault.substr(fault.find(' ') + 1)), "OK");
+  for (const std::string& fault : flow.faults) {  // "<printer> <fault> [<arg>]"
+    std::istringstream words(fault);
+    int printer = 0;
+    std::string name, arg;
+    words >> printer >> name >> arg;
+    ASSERT_EQ(SimCommand(SimHost(printer) + " set fault " + name), "OK");
+    if (!arg.empty()) {
+      ASSERT_EQ(SimCommand(SimHost(printer) + " set arg " + arg), "OK");
+    }
   }
   for (int printer : flow.nextVersion != nullptr ? flow.lanList : std::vector<int>()) {
     ASSERT_EQ(SimCommand(SimHost(printer) + " set next_version " + flow.nextVersion), "OK");
@@ -72,13 +82,18 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   setup.firmwareName = flow.updateMode ? L"fw.hx1" : L"fw.hex";
   setup.firmwareBytes = flow.bytes;
   setup.comPort = flow.comPort;
+  setup.nameInSettings = !flow.automatic;
+  if (flow.parallel != 0) setup.extra.push_back({L"LAN_SEND", L"Parallel", std::to_wstring(flow.parallel)});
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
-  ASSERT_TRUE(s.Start()) << LastError();
-  ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }))
-      << "Start writing stays disabled with " << gui::Narrow(gui::ControlText(s.main, IDC_FILE_NAME));
-  s.NewLogLines();
-
-  ASSERT_TRUE(gui::Click(s.main, IDC_START_WRITING)) << LastError();
+  if (flow.automatic) {
+    ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError();
+  } else {
+    ASSERT_TRUE(s.Start()) << LastError();
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }))
+        << "Start writing stays disabled with " << gui::Narrow(gui::ControlText(s.main, IDC_FILE_NAME));
+    s.NewLogLines();
+    ASSERT_TRUE(gui::Click(s.main, IDC_START_WRITING)) << LastError();
+  }
   if (flow.refusal != 0) {
     ASSERT_TRUE(gui::Answer(s.pid(), Message(flow.refusal, flow.language, {s.FirmwarePath()}), IDOK)) << LastError();
     EXPECT_EQ(s.WaitProgressDialog(1000), nullptr) << "a refused file opened the progress dialog";
@@ -92,6 +107,7 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
   HWND progress = s.WaitProgressDialog();
   ASSERT_NE(progress, nullptr) << "no progress dialog";
+  if (flow.automatic) s.main = GetWindow(progress, GW_OWNER);
   EXPECT_EQ(GetWindow(progress, GW_OWNER), s.main);
   EXPECT_FALSE(IsWindowEnabled(s.main)) << "the main window stays usable while writing";
   if (flow.meddles) {
@@ -104,7 +120,38 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     }
   }
 
-  if (flow.fails) {
+  if (flow.parallel > 1) {
+    // One printer's slowness holds up nobody: the printers behind it in the
+    // list are written while it still reads.
+    const std::string whole = "OK " + std::to_string(s.firmware.size());
+    EXPECT_TRUE(gui::WaitUntil([&] {
+      return SimCommand(SimHost(5) + " count") == whole && SimCommand(SimHost(6) + " count") == whole;
+    })) << "the printers behind the slow one were not written";
+    EXPECT_NE(SimCommand(SimHost(4) + " count"), whole) << "the slow printer was done before the ones behind it";
+    EXPECT_NE(GetDlgItem(progress, IDC_PROGRESS_LIST), nullptr) << "no progress list";
+  }
+  if (flow.fails && flow.parallel > 1) {
+    // One box names every failed printer and says how many were written;
+    // the closing messages follow for those.
+    gui::MessageBoxSeen box;
+    ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box, 60000)) << LastError();
+    const std::string text = gui::Narrow(box.text);
+    const std::string box19 = gui::Narrow(Message(19, flow.language));
+    const std::string first19 = box19.substr(0, box19.find('\n'));
+    size_t failures = 0, written = 0;
+    for (size_t i = 0; i < flow.lanList.size(); ++i) {
+      const bool failed = flow.results[i] == "failed";
+      (failed ? failures : written) += 1;
+      const std::string line = SimHost(flow.lanList[i]) + ": " + first19;
+      EXPECT_EQ(text.find(line) != std::string::npos, failed) << line << " in\n" << text;
+    }
+    EXPECT_NE(text.find("Writing failed on " + std::to_string(failures) + " of " + std::to_string(flow.lanList.size())),
+              std::string::npos) << text;
+    EXPECT_NE(text.find(std::to_string(written) + " printer(s) were written."), std::string::npos) << text;
+    EXPECT_EQ(box.owner, progress) << "the box is not above the progress dialog";
+    ASSERT_TRUE(gui::PressBoxButton(box, IDOK)) << LastError();
+    ASSERT_TRUE(s.ConfirmClosingMessages(progress)) << LastError();
+  } else if (flow.fails) {
     gui::MessageBoxSeen box;
     ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box)) << LastError();
     EXPECT_EQ(gui::Narrow(box.text), gui::Narrow(Message(19, flow.language)));
@@ -115,8 +162,14 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   } else {
     ASSERT_TRUE(s.ConfirmClosingMessages(progress)) << LastError();
   }
-  EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
-  EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a message box is left open";
+  DWORD code = 99;
+  if (flow.automatic) {
+    ASSERT_TRUE(s.program.WaitExit(&code)) << "the automatic run did not end by itself";
+    EXPECT_EQ(code, static_cast<DWORD>(flow.fails ? kExitWriteFailed : kExitWritten));
+  } else {
+    EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
+    EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a message box is left open";
+  }
 
   for (int printer : flow.written) {
     std::string why;
@@ -138,7 +191,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_GT(switches, 0) << "no spooler printer was switched to FILE: during the write";
   }
   std::vector<std::string> log = s.NewLogLines();
-  EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), 1u) << "the firmware file is read once per run";
+  // An automatic run also checks the file as the command line fills the box.
+  EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), flow.automatic ? 2u : 1u) << "the firmware file is read once per run";
   if (!flow.fails) {
     size_t printers = flow.lanList.empty() ? 1 : flow.lanList.size();
     // Update mode reads each printer's version before and after its write.
@@ -156,7 +210,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_TRUE(json_check::ValidJson(json)) << json;
     EXPECT_EQ(json_check::Values(json, "result"), flow.results);
     EXPECT_EQ(json_check::Values(json, "mode")[0], flow.updateMode ? "update" : "rewrite_all");
-    EXPECT_EQ(json_check::Values(json, "exit_code")[0], "null");
+    EXPECT_EQ(json_check::Values(json, "exit_code")[0], flow.automatic ? std::to_string(code) : "null");
+    EXPECT_EQ(json_check::Values(json, "parallel")[0], std::to_string(flow.parallel > 1 ? flow.parallel : 1));
     EXPECT_EQ(json_check::Values(json, "size")[0], std::to_string(s.firmware.size()));
     char crc[9];
     snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(FileCrc32(s.firmware.data(), s.firmware.size())));
@@ -183,9 +238,14 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   if (flow.lanList.empty()) {
     EXPECT_GE(CountLines(log, "Port = " + gui::Narrow(flow.comPort)), 1u) << "the data went to another port";
   }
+  if (flow.parallel > 1) {
+    EXPECT_EQ(CountLines(log, "ParallelWrite Start (Parallel = " + std::to_string(flow.parallel) +
+                                  ", printers = " + std::to_string(flow.lanList.size()) + ")"),
+              1u);
+  }
+  if (flow.automatic) return;
 
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
-  DWORD code = 99;
   ASSERT_TRUE(s.program.WaitExit(&code)) << LastError();
   EXPECT_EQ(code, 0u) << "a run started without a command line ends with 0";
 }
@@ -211,6 +271,12 @@ INSTANTIATE_TEST_SUITE_P(
         // such port exists here, so the open fails, on that port.
         WriteFlow{"ComNameOfSixCharacters", kEnglish, false, L"COM", {}, {}, {}, {}, true, {"failed"}, false, nullptr,
                   {"not applicable"}, 150 * 1024, L"COM123"},
+        // Parallel 4 over six printers: one switched off, one that drops the
+        // connection part way, one that reads slowly.
+        WriteFlow{"LanParallelSixPrinters", kEnglish, false, L"LAN", {2, kSilentPrinter, 3, 4, 5, 6},
+                  {"3 drop 60000", "4 slow 60000"}, {2, 4, 5, 6}, {}, true,
+                  {"written", "failed", "failed", "written", "written", "written"}, false, nullptr,
+                  std::vector<std::string>(6, "not applicable"), 150 * 1024, L"COM5", 0, false, 4, true},
         WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, {}, false, nullptr, {}, 0,
                   L"COM5", 18}),
     FlowName());

@@ -31,14 +31,7 @@ TEST(WriteSchedule, StartsInListOrderAsPlacesFreeUp) {
       {"one place is today's order",
        {lq, lq, lq},
        1,
-       {{'n', 0, 0},
-        {'n', 0, -1},
-        {'e', 0, 0},
-        {'n', 0, 1},
-        {'e', 1, -20},
-        {'n', 0, 2},
-        {'e', 2, 0},
-        {'n', 0, -1}},
+       {{'n', 0, 0}, {'n', 0, -1}, {'e', 0, 0}, {'n', 0, 1}, {'e', 1, -20}, {'n', 0, 2}, {'e', 2, 0}, {'n', 0, -1}},
        2,
        1,
        kExitWriteFailed},
@@ -120,8 +113,7 @@ TEST(WriteSchedule, StartsInListOrderAsPlacesFreeUp) {
       } else {
         schedule.End(s.printer, s.value);
       }
-      EXPECT_LE(schedule.InFlight(), c.parallel < 1 ? 1 : c.parallel)
-          << c.name << ", step " << i;
+      EXPECT_LE(schedule.InFlight(), c.parallel < 1 ? 1 : c.parallel) << c.name << ", step " << i;
     }
     EXPECT_TRUE(schedule.Finished()) << c.name;
     EXPECT_EQ(schedule.Count(PrinterRun::kWritten), c.written) << c.name;
@@ -135,29 +127,25 @@ TEST(WriteSchedule, CountsBytesAndTellsEachRow) {
   EXPECT_EQ(schedule.Next(), 0);
   EXPECT_EQ(schedule.Next(), 1);
   schedule.Sent(0, 455);
-  schedule.Sent(1, 5000); // never more than the block
-  schedule.Sent(2, 300);  // not started: ignored
+  schedule.Sent(1, 5000);  // never more than the block
+  schedule.Sent(2, 300);   // not started: ignored
   EXPECT_EQ(schedule.BytesSent(), 1455u);
   EXPECT_EQ(schedule.BytesTotal(), 3000u);
   schedule.End(1, -20);
   EXPECT_EQ(schedule.At(1).sent, 1000u) << "a failed printer keeps what it got";
   const std::wstring line = L"Communication error";
   EXPECT_EQ(RowStateText(schedule.At(0), 1000, line, 1), L"writing 45 %");
-  EXPECT_EQ(RowStateText(schedule.At(1), 1000, line, 1),
-            L"failed: Communication error");
+  EXPECT_EQ(RowStateText(schedule.At(1), 1000, line, 1), L"failed: Communication error");
   EXPECT_EQ(RowStateText(schedule.At(2), 1000, line, 0), L"待機中");
   schedule.End(0, 0);
   EXPECT_EQ(RowStateText(schedule.At(0), 1000, line, 0), L"書込み完了");
-  EXPECT_EQ(TotalText(schedule, 1),
-            L"2000 / 3000 Byte\n66 %  (written 1, failed 1, of 3)");
+  EXPECT_EQ(TotalText(schedule, 1), L"2000 / 3000 Byte\n66 %  (written 1, failed 1, of 3)");
   EXPECT_EQ(PercentOf(5, 0), 0);
-  EXPECT_EQ(PercentOf(4294967295ull * 255, 4294967295ull * 255), 100)
-      << "no overflow on a long list";
+  EXPECT_EQ(PercentOf(4294967295ull * 255, 4294967295ull * 255), 100) << "no overflow on a long list";
 }
 
 TEST(WriteSchedule, FailedPrintersBox) {
-  std::vector<FailedPrinter> failed = {{L"10.0.0.9", L"No reply"},
-                                       {L"10.0.0.3", L"Lost"}};
+  std::vector<FailedPrinter> failed = {{L"10.0.0.9", L"No reply"}, {L"10.0.0.3", L"Lost"}};
   EXPECT_EQ(FailedPrintersText(failed, 4, 6, 1),
             L"Writing failed on 2 of 6 printers.\n\n10.0.0.9: No "
             L"reply\n10.0.0.3: Lost\n\n4 printer(s) were written.");
@@ -170,10 +158,8 @@ TEST(WriteSchedule, FailedPrintersBox) {
   const std::wstring text = FailedPrintersText(failed, 0, failed.size(), 1);
   EXPECT_NE(text.find(L"and 3 more (see the run report)"), std::wstring::npos);
   size_t lines = 0;
-  for (size_t at = text.find(L"a: b"); at != std::wstring::npos;
-       at = text.find(L"a: b", at + 1))
-    ++lines;
+  for (size_t at = text.find(L"a: b"); at != std::wstring::npos; at = text.find(L"a: b", at + 1)) ++lines;
   EXPECT_EQ(lines, kFailedLinesShown);
 }
 
-} // namespace
+}  // namespace
