@@ -139,6 +139,13 @@ void OnPrinterCommand(int commandId) {
   }
   BeginBusy(window);
   PumpMessages();
+  if (OnLan() && kind == MODE_RESET3 && g_settings.lanParallel > 1) {
+    ResetSideBySide();
+    EndBusy(window);
+    if (focus != nullptr && IsWindow(focus)) SetDlgFocus(window, focus);
+    FinishOperation();
+    return;
+  }
   int32_t printers = OnLan() && kind == MODE_RESET3 ? g_settings.lanCount : 1;
   for (int32_t i = 0; i < printers; ++i) {
     if (OnLan()) {

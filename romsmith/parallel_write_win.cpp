@@ -1,19 +1,18 @@
-// The LAN write with several printers in flight. Each printer is written by
-// a worker thread of its own through its library's port calls; the GUI
-// thread keeps the schedule (write_schedule.h), takes the spooler switch,
-// draws the progress list and leads the operator through the end. A worker
-// touches only its job record, its own port handle and the firmware block,
-// which nobody changes while workers run; the one-by-one send path and its
-// globals are never used here. The run returns only after every worker it
-// started has ended, and each worker ends within the bounds of its port
-// calls, so an Exit or a closing program waits for them as it waits for a
-// one-by-one run.
+// The LAN list served side by side. The GUI thread keeps the schedule
+// (write_schedule.h), takes each printer's spooler switch before its worker
+// starts and gives all back once at the end (the switch and its journal are
+// the GUI thread's alone), draws the progress list at most ten times a
+// second and leads the operator through the end; the workers (lan_worker.h)
+// do the printer work. A run returns only after every worker it started has
+// ended, and each worker ends within the bounds of its port calls, so an
+// Exit or a closing program waits for them as it waits for a one-by-one run.
 #include "parallel_write.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <cstring>
+#include <cwchar>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "debug_log.h"
 #include "exit_codes.h"
 #include "firmware_file.h"
+#include "lan_worker.h"
 #include "main_window.h"
 #include "message_catalog.h"
 #include "net_binding.h"
@@ -29,9 +29,12 @@
 #include "program_frame.h"
 #include "program_state.h"
 #include "progress_dialog.h"
+#include "progress_list.h"
 #include "resource.h"
 #include "result_codes.h"
+#include "result_message.h"
 #include "run_record.h"
+#include "run_report_files.h"
 #include "settings_types.h"
 #include "spooler.h"
 #include "texts.h"
@@ -40,240 +43,165 @@
 
 namespace {
 
-constexpr int kOpenAttempts = 3;
-constexpr int kWriteCallLimit = 10;
-constexpr DWORD kOpenRetryMs = 3;
 constexpr DWORD kRedrawMs = 100;  // at most ten redraws a second, whatever the list
-constexpr SIZE_T kWorkerStackBytes = 64 * 1024;
-constexpr int kListHeightDlu = 104;  // the dialog grows by this to hold the list
-constexpr int kAddressColumnPx = 105;
-constexpr int kModelColumnPx = 95;
+// The reads after the POWER lamp, as the one-by-one reads: a restarted
+// printer may take a while to answer.
+constexpr int kVersionTries = 4;
+constexpr DWORD kVersionRetryMs = 2000;
+constexpr DWORD kVersionTriesMs = 15000;
 
 const TextPair kSendingText = {
     {L"ファームウェアデータをプリンタに送信しています..."
-     L"\nしばらくお待ちください。\n注意）Flash書込みが完了するまでは、\nプリン"
-     L"タの電源を切らないでください。",
-     L"Sending the firmware data to the printer...\nPlease wait.\nNote) Do not "
-     L"turn off the printer until all the "
+     L"\nしばらくお待ちください。\n注意）Flash書込みが完了するまでは、\nプ"
+     L"リンタの電源を切らないでください。",
+     L"Sending the firmware data to the printer...\nPlease wait.\nNote) Do not turn off the printer until all the "
      L"data has been written to the Flash ROM."}};
-const TextPair kStateColumnTitle = {{L"状態", L"State"}};
+const TextPair kCheckingVersionText = {
+    {L"プリンタのバージョンを確認しています...", L"Checking the firmware version of the printer..."}};
 
 int Language() { return g_settings.languageIndex == 0 ? 0 : 1; }
 
-// What one worker needs and gives back. The GUI thread fills it before the
-// thread starts and reads `sent` while it runs; the rest only once
-// `finished` is set.
-struct LanJob {
-  char address[32];
-  const NetLibraryBinding *library;
-  const BYTE *data;
-  uint32_t length;
-  DWORD writeSliceMs;
-  HANDLE wake;  // set when the job ends
-  volatile LONG sent;
-  volatile LONG finished;
-  int32_t result;
-  const char *failure;  // the cause for the log
-  HANDLE thread;
-  DWORD startTick;
-  DWORD endTick;
-};
-
-// One chunk through the library with the bounds of the one-by-one LAN send:
-// a call that waited at least one write slice and took nothing is a wait
-// while the chunk's grace lasts; one that fails sooner is a refusal or a
-// broken connection; partial calls end the chunk after kWriteCallLimit.
-bool SendChunk(LanJob *job, LqHandle port, const BYTE *position, uint32_t chunk, ULONGLONG grace, uint32_t *sent) {
-  *sent = 0;
-  const ULONGLONG chunkStart = GetTickCount64();
-  int calls = 0;
-  for (;;) {
-    uint32_t written = 0;
-    const ULONGLONG callStart = GetTickCount64();
-    const int ok = job->library->WritePort(port, reinterpret_cast<const char *>(position), chunk, &written);
-    const ULONGLONG now = GetTickCount64();
-    if (written > chunk) written = chunk;  // never trust a count beyond what was offered
-    if (ok == 1) {
-      if (chunk != 0 && written == 0) {
-        job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
-        return false;
-      }
-      *sent += written;
-      return true;
-    }
-    if (written != 0) {
-      position += written;
-      chunk -= written;
-      *sent += written;
-      if (++calls >= kWriteCallLimit) {
-        job->failure = "PRT_ERR_SEND(dwLoop >= 10)";
-        return false;
-      }
-    }
-    if (chunk == 0) return true;  // all handed on, although the call said otherwise
-    if (written == 0 && (now - callStart < job->writeSliceMs || now - chunkStart >= grace)) {
-      job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
-      return false;
-    }
-  }
-}
-
-// Open, the block in the one-by-one chunks, close: the close's result
-// tells whether the printer took everything.
-int32_t WriteToPrinter(LanJob *job) {
-  const NetLibraryBinding *lib = job->library;
-  if (!lib->OpenPort || !lib->SetUseICMP || !lib->WritePort || !lib->ClosePort) {
-    job->failure = "PRT_ERR_OPEN(no library)";
-    return PRT_ERR_OPEN;
-  }
-  LqHandle port = -1;
-  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    const LqHandle lq = lib->OpenPort(job->address);
-    if (lq != -1) {
-      if (lib->SetUseICMP(1) != 0) {
-        port = lq;
-        break;
-      }
-      lib->ClosePort(lq);  // the library owns a record per open port
-    }
-    Sleep(kOpenRetryMs);
-  }
-  if (port == -1) {
-    job->failure = "PRT_ERR_OPEN(OpenPort)";
-    return PRT_ERR_OPEN;
-  }
-  uint32_t waitUnits = job->length / kBytesPerWaitUnit;
-  if (waitUnits < kMinWriteWaitUnits) waitUnits = kMinWriteWaitUnits;
-  const ULONGLONG grace = static_cast<ULONGLONG>(waitUnits) * job->writeSliceMs;
-  int32_t result = 0;
-  uint32_t position = 0;
-  while (position < job->length) {
-    const uint32_t chunk = job->length - position < kChunkBytesFile ? job->length - position : kChunkBytesFile;
-    uint32_t sent = 0;
-    if (!SendChunk(job, port, job->data + position, chunk, grace, &sent)) {
-      result = PRT_ERR_SEND;
-      break;
-    }
-    position += sent;
-    InterlockedExchange(&job->sent, static_cast<LONG>(position));
-  }
-  if (lib->ClosePort(port) != 1 && result == 0) {
-    job->failure = "PRT_ERR_SEND(ClosePort)";
-    result = PRT_ERR_SEND;
-  }
-  return result;
-}
-
-DWORD WINAPI WriterThread(void *parameter) {
-  auto *job = static_cast<LanJob *>(parameter);
-  job->result = WriteToPrinter(job);
-  job->endTick = GetTickCount();
-  InterlockedExchange(&job->finished,
-                      1);  // publishes the result before the flag
-  SetEvent(job->wake);
-  return 0;
-}
-
 // The first line of the message the operator would see for `code`.
 std::wstring MessageLine(int32_t code) {
-  const wchar_t *text = CatalogueText(CatalogueOwner::kRomsmith, MessageNumberForCode(code), Language());
+  const wchar_t* text = CatalogueText(CatalogueOwner::kRomsmith, MessageNumberForCode(code), Language());
   std::wstring line = text != nullptr ? text : L"";
   line = line.substr(0, line.find_first_of(L"\r\n"));
   while (!line.empty() && line.back() == L' ') line.pop_back();
   return line;
 }
 
-void MoveDown(HWND dialog, int id, int dy) {
-  HWND control = GetDlgItem(dialog, id);
-  RECT r;
-  GetWindowRect(control, &r);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT *>(&r), 2);
-  SetWindowPos(control, nullptr, r.left, r.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-}
-
-// The progress dialog of a run with several printers in flight: a row per
-// printer (address, model, state) under the main message, the run's total
-// in the byte text and the bar.
-class ProgressList {
- public:
-  void Open(HWND dialog, const WriteSchedule &schedule) {
-    dialog_ = dialog;
-    RECT grow = {0, 0, 0, kListHeightDlu};
-    MapDialogRect(dialog, &grow);
-    RECT frame;
-    GetWindowRect(dialog, &frame);
-    SetWindowPos(dialog, nullptr, frame.left, frame.top - grow.bottom / 2, frame.right - frame.left,
-                 frame.bottom - frame.top + grow.bottom, SWP_NOZORDER);
-    MoveDown(dialog, IDC_PROGRESS_OK, grow.bottom);
-    MoveDown(dialog, IDC_PROGRESS_WAIT_LINE, grow.bottom);
-    RECT place = {7, 72, 7 + 260, 72 + kListHeightDlu - 4};
-    MapDialogRect(dialog, &place);
-    list_ =
-        CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_NOSORTHEADER | LVS_SHOWSELALWAYS,
-                        place.left, place.top, place.right - place.left, place.bottom - place.top, dialog,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS_LIST)), g_program.instance, nullptr);
-    if (list_ == nullptr) return;
-    SendMessageW(list_, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
-    SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-    const int language = Language();
-    const int stateWidth =
-        place.right - place.left - kAddressColumnPx - kModelColumnPx - GetSystemMetrics(SM_CXVSCROLL) - 4;
-    AddColumn(0, kLanColumnTitles[1].In(language), kAddressColumnPx);
-    AddColumn(1, kLanColumnTitles[0].In(language), kModelColumnPx);
-    AddColumn(2, kStateColumnTitle.In(language), stateWidth > 60 ? stateWidth : 60);
-    shown_.assign(schedule.Size(), std::wstring());
-    SendMessageW(list_, LVM_SETITEMCOUNT, schedule.Size(), 0);
-    for (size_t i = 0; i < schedule.Size(); ++i) {
-      LVITEMW item = {};
-      item.mask = LVIF_TEXT;
-      item.iItem = static_cast<int>(i);
-      item.pszText = g_settings.lanList[i].ipAddressW;
-      SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-      SetCell(i, 1, g_settings.lanList[i].modelNameW);
-    }
-  }
-
-  // Rewrites the cells whose text changed, the total and the bar.
-  void Draw(const WriteSchedule &schedule, const std::vector<std::wstring> &messageLines) {
-    const int language = Language();
-    for (size_t i = 0; list_ != nullptr && i < schedule.Size(); ++i) {
-      std::wstring state = RowStateText(schedule.At(i), schedule.BytesEach(), messageLines[i], language);
-      if (state == shown_[i]) continue;
-      shown_[i] = state;
-      SetCell(i, 2, state.c_str());
-    }
-    SetDlgItemTextW(dialog_, IDC_PROGRESS_BYTES, TotalText(schedule, language).c_str());
-    SendDlgItemMessageW(dialog_, IDC_PROGRESS_BAR, PBM_SETPOS,
-                        static_cast<WPARAM>(PercentOf(schedule.BytesSent(), schedule.BytesTotal())), 0);
-  }
-
- private:
-  void AddColumn(int index, const wchar_t *title, int width) {
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-    column.fmt = LVCFMT_LEFT;
-    column.cx = width;
-    column.pszText = const_cast<wchar_t *>(title);
-    SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
-  }
-  void SetCell(size_t row, int column, const wchar_t *text) {
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = const_cast<wchar_t *>(text);
-    SendMessageW(list_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-  }
-
-  HWND dialog_ = nullptr;
-  HWND list_ = nullptr;
-  std::vector<std::wstring> shown_;
-};
-
 // The library a listed printer is reached through, as FillConnection picks it.
-int32_t SlotOf(const LanPrinterRecord &record) {
+int32_t SlotOf(const LanPrinterRecord& record) {
   int32_t slot = record.librarySlot == kNetSlotSx ? kNetSlotSx : kNetSlotLanquay;
   if (g_netLibraries[slot].module == nullptr) slot = kNetSlotCount - 1 - slot;
   return slot;
+}
+
+std::u16string VersionText(const char* ansi) {
+  wchar_t wide[kFirmwareTextBytes] = {};
+  MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kFirmwareTextBytes - 1);
+  return ReportText(wide);
+}
+
+// What the GUI thread keeps of the last side-by-side write: the printers
+// the reads after the POWER lamp go to.
+struct SideBySideState {
+  std::vector<int32_t> written;
+};
+SideBySideState g_sideBySide;
+
+// One kind of job over some printers of the list, at most Parallel at once.
+class SideBySide {
+ public:
+  using Prepare = std::function<void(size_t, LanJob&)>;
+  using Ended = std::function<void(size_t, const LanJob&)>;
+
+  SideBySide(const char* name, uint16_t kind, std::vector<int32_t> printers, uint32_t bytesEach)
+      : name_(name),
+        kind_(kind),
+        printers_(std::move(printers)),
+        schedule_(OneAtATime(printers_), g_settings.lanParallel, bytesEach),
+        jobs_(new LanJob[printers_.size()]),
+        wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~SideBySide() {
+    if (wake_ != nullptr) CloseHandle(wake_);
+  }
+  SideBySide(const SideBySide&) = delete;
+  SideBySide& operator=(const SideBySide&) = delete;
+
+  // Serves every printer; `tick` runs at most every kRedrawMs and once at the end.
+  void Run(const Prepare& prepare, const Ended& ended, const std::function<void()>& tick = nullptr) {
+    DWORD lastTick = GetTickCount() - kRedrawMs;
+    for (;;) {
+      Collect(ended);
+      for (int32_t i = schedule_.Next(); i >= 0; i = schedule_.Next()) {
+        if (!Start(static_cast<size_t>(i), prepare)) Finish(static_cast<size_t>(i), ended);
+      }
+      if (schedule_.Finished()) break;
+      if (tick && GetTickCount() - lastTick >= kRedrawMs) {
+        tick();
+        lastTick = GetTickCount();
+      }
+      if (wake_ != nullptr) {
+        WaitPumping(wake_, kRedrawMs);
+      } else {
+        TickWait(kRedrawMs);
+      }
+    }
+    if (tick) tick();
+  }
+
+  const WriteSchedule& schedule() const { return schedule_; }
+  int32_t PrinterAt(size_t i) const { return printers_[i]; }
+
+ private:
+  // The other vendor's library is not known to be safe from several
+  // threads: its printers are served one after another.
+  static std::vector<bool> OneAtATime(const std::vector<int32_t>& printers) {
+    std::vector<bool> flags;
+    for (int32_t p : printers) flags.push_back(SlotOf(g_settings.lanList[p]) == kNetSlotSx);
+    return flags;
+  }
+
+  bool Start(size_t i, const Prepare& prepare) {
+    const LanPrinterRecord& record = g_settings.lanList[printers_[i]];
+    LanJob& job = jobs_[i];
+    std::memcpy(job.address, record.ipAddress, sizeof(job.address));
+    job.address[sizeof(job.address) - 1] = '\0';
+    PrinterConnection connection = {};
+    connection.portKind = PORT_LAN;
+    connection.handle = INVALID_HANDLE_VALUE;
+    wcsncpy(connection.portName, record.ipAddressW, kPortNameChars - 1);
+    const int32_t taken = PortReplaceMore(&connection);
+    if (taken != 0) {
+      job.result = taken;
+      job.failure = "PortReplace";
+      return false;
+    }
+    job.kind = kind_;
+    job.library = &g_netLibraries[SlotOf(record)];
+    job.writeSliceMs = g_portIoSeams.writeSliceMs;
+    job.wake = wake_;
+    prepare(i, job);
+    DebugLogF("%s Printer %s Start", name_, job.address);
+    return StartLanJob(&job);
+  }
+
+  void Collect(const Ended& ended) {
+    for (size_t i = 0; i < printers_.size(); ++i) {
+      LanJob& job = jobs_[i];
+      if (job.thread == nullptr) continue;
+      const bool finished = LanJobFinished(&job);
+      schedule_.Sent(static_cast<int32_t>(i), LanJobSent(&job));
+      if (!finished) continue;
+      JoinLanJob(&job);
+      Finish(i, ended);
+    }
+  }
+
+  void Finish(size_t i, const Ended& ended) {
+    const LanJob& job = jobs_[i];
+    if (job.result == 0) {
+      DebugLogF("%s Printer %s Success", name_, job.address);
+    } else {
+      DebugLogF("%s Printer %s Err(%s %ld)", name_, job.address, job.failure, static_cast<long>(job.result));
+    }
+    schedule_.End(static_cast<int32_t>(i), job.result);
+    ended(i, job);
+  }
+
+  const char* name_;
+  uint16_t kind_;
+  std::vector<int32_t> printers_;
+  WriteSchedule schedule_;
+  std::unique_ptr<LanJob[]> jobs_;
+  HANDLE wake_;
+};
+
+std::vector<int32_t> WholeList() {
+  std::vector<int32_t> printers;
+  for (int32_t i = 0; i < g_settings.lanCount; ++i) printers.push_back(i);
+  return printers;
 }
 
 // After a run in which data went out: a printer that could not be put back
@@ -282,125 +210,10 @@ void TellPrintersLeftOnFile(HWND owner) {
   const std::vector<std::wstring> left = PrintersLeftOnFile();
   if (left.empty()) return;
   std::vector<std::u16string> names;
-  for (const std::wstring &name : left) names.emplace_back(name.begin(), name.end());
+  for (const std::wstring& name : left) names.emplace_back(name.begin(), name.end());
   const std::u16string text = PortJournalLeftMessage(g_settings.languageIndex, names);
   g_progress.printersLeftOnFile = 1;
   MessageBoxW(owner, std::wstring(text.begin(), text.end()).c_str(), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
-}
-
-class ParallelRun {
- public:
-  explicit ParallelRun(const std::vector<bool> &oneAtATime)
-      : schedule_(oneAtATime, g_settings.lanParallel, FirmwareData.length),
-        jobs_(new LanJob[oneAtATime.size()]()),
-        messageLines_(oneAtATime.size()),
-        wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-  ~ParallelRun() {
-    if (wake_ != nullptr) CloseHandle(wake_);
-  }
-
-  void Run(HWND dialog) {
-    list_.Open(dialog, schedule_);
-    DWORD lastDraw = GetTickCount() - kRedrawMs;
-    for (;;) {
-      Collect();
-      for (int32_t i = schedule_.Next(); i >= 0; i = schedule_.Next()) {
-        const int32_t result = Start(i);
-        if (result != 0) Ended(i, result, 0, 0);
-      }
-      if (schedule_.Finished()) break;
-      if (GetTickCount() - lastDraw >= kRedrawMs) {
-        list_.Draw(schedule_, messageLines_);
-        lastDraw = GetTickCount();
-      }
-      if (wake_ != nullptr) {
-        WaitPumping(wake_, kRedrawMs);
-      } else {
-        TickWait(kRedrawMs);
-      }
-    }
-    list_.Draw(schedule_, messageLines_);
-  }
-
-  const WriteSchedule &schedule() const { return schedule_; }
-  const std::wstring &MessageLineOf(size_t printer) const { return messageLines_[printer]; }
-
- private:
-  int32_t Start(int32_t i) {
-    const LanPrinterRecord &record = g_settings.lanList[i];
-    PrinterConnection connection = {};
-    connection.portKind = PORT_LAN;
-    connection.handle = INVALID_HANDLE_VALUE;
-    wcsncpy(connection.portName, record.ipAddressW, kPortNameChars - 1);
-    const int32_t taken = PortReplaceMore(&connection);
-    if (taken != 0) {
-      DebugLogF("ParallelWrite Printer %s Err(PortReplace %ld)", record.ipAddress, static_cast<long>(taken));
-      return taken;
-    }
-    LanJob &job = jobs_[i];
-    std::memcpy(job.address, record.ipAddress, sizeof(job.address));
-    job.address[sizeof(job.address) - 1] = '\0';
-    job.library = &g_netLibraries[SlotOf(record)];
-    job.data = FirmwareData.data;
-    job.length = FirmwareData.length;
-    job.writeSliceMs = g_portIoSeams.writeSliceMs;
-    job.wake = wake_;
-    job.failure = "";
-    job.startTick = GetTickCount();
-    job.thread =
-        CreateThread(nullptr, kWorkerStackBytes, WriterThread, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (job.thread == nullptr) {
-      DebugLogF("ParallelWrite Printer %s Err(CreateThread %lu)", job.address, GetLastError());
-      return PRT_ERR_MEMORY;
-    }
-    DebugLogF("ParallelWrite Printer %s Start", job.address);
-    return 0;
-  }
-
-  // Takes in the progress of every worker and the end of those that ended.
-  void Collect() {
-    for (size_t i = 0; i < schedule_.Size(); ++i) {
-      LanJob &job = jobs_[i];
-      if (job.thread == nullptr) continue;
-      const bool finished = InterlockedCompareExchange(&job.finished, 0, 0) != 0;
-      const auto sent = static_cast<uint32_t>(InterlockedCompareExchange(&job.sent, 0, 0));
-      schedule_.Sent(static_cast<int32_t>(i), sent);
-      if (!finished) continue;
-      WaitForSingleObject(job.thread, INFINITE);
-      CloseHandle(job.thread);
-      job.thread = nullptr;
-      if (job.result == 0) {
-        DebugLogF("ParallelWrite Printer %s Success", job.address);
-      } else {
-        DebugLogF("ParallelWrite Printer %s Err(%s)", job.address, job.failure);
-      }
-      Ended(static_cast<int32_t>(i), job.result, job.result == 0 ? job.length : sent,
-            static_cast<double>(job.endTick - job.startTick) / 1000.0);
-    }
-  }
-
-  void Ended(int32_t i, int32_t result, uint32_t sent, double seconds) {
-    schedule_.End(i, result);
-    if (result != 0) messageLines_[static_cast<size_t>(i)] = MessageLine(result);
-    RecordPrinterOutcome(i, result, sent, seconds);
-  }
-
-  WriteSchedule schedule_;
-  std::unique_ptr<LanJob[]> jobs_;
-  std::vector<std::wstring> messageLines_;
-  HANDLE wake_;
-  ProgressList list_;
-};
-
-void ShowSendingStep(HWND dialog) {
-  SetWindowTextW(dialog, kProgramTitle);
-  SetDlgItemTextW(dialog, IDC_PROGRESS_MESSAGE, kSendingText.In(Language()));
-  SetDlgItemTextW(dialog, IDC_PROGRESS_WAIT_LINE, L"");
-  ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_CLOSING), SW_HIDE);
-  SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-  SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
-  HICON icon = LoadIconW(nullptr, IDI_EXCLAMATION);
-  SendDlgItemMessageW(dialog, IDC_INFO_ICON, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
 void FreeFirmwareBlock() {
@@ -408,21 +221,43 @@ void FreeFirmwareBlock() {
   FirmwareData = {0, nullptr};
 }
 
+void ShowSendingStep(HWND dialog) {
+  SetDlgItemTextW(dialog, IDC_PROGRESS_MESSAGE, kSendingText.In(Language()));
+  SetDlgItemTextW(dialog, IDC_PROGRESS_WAIT_LINE, L"");
+  SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+  HICON icon = LoadIconW(nullptr, IDI_EXCLAMATION);
+  SendDlgItemMessageW(dialog, IDC_INFO_ICON, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+}
+
+// Every printer's version before any write, all at once. The ports are
+// given back before the writes take them again.
+void ReadVersionsBefore() {
+  SideBySide reads("ParallelRead", MODE_READFIX, WholeList(), 0);
+  reads.Run([](size_t, LanJob&) {},
+            [&](size_t i, const LanJob& job) {
+              RecordVersionRead(reads.PrinterAt(i), true, job.result == 0, VersionText(job.version));
+            });
+  PortReplace(REPLACE_OFF, nullptr);
+}
+
 // The end: all written gives today's closing messages; otherwise one box
 // names the failed printers, and the closing messages follow when any
 // printer was written.
-void FinishRun(const ParallelRun &run) {
-  const WriteSchedule &schedule = run.schedule();
+void FinishRun(const SideBySide& run, const std::vector<std::wstring>& messageLines) {
+  const WriteSchedule& schedule = run.schedule();
   HWND dialog = g_program.progressDialog;
   const auto written = static_cast<size_t>(schedule.Count(PrinterRun::kWritten));
-  if (written < schedule.Size()) {
-    g_mainWindow.exitCode = kExitWriteFailed;
-    std::vector<FailedPrinter> failed;
-    for (size_t i = 0; i < schedule.Size(); ++i) {
-      if (schedule.At(i).state == PrinterRun::kFailed) {
-        failed.push_back({g_settings.lanList[i].ipAddressW, run.MessageLineOf(i)});
-      }
+  g_sideBySide.written.clear();
+  std::vector<FailedPrinter> failed;
+  for (size_t i = 0; i < schedule.Size(); ++i) {
+    if (schedule.At(i).state == PrinterRun::kWritten) g_sideBySide.written.push_back(run.PrinterAt(i));
+    if (schedule.At(i).state == PrinterRun::kFailed) {
+      failed.push_back({g_settings.lanList[run.PrinterAt(i)].ipAddressW, messageLines[i]});
     }
+  }
+  if (!failed.empty()) {
+    g_mainWindow.exitCode = kExitWriteFailed;
     const std::wstring text = FailedPrintersText(failed, written, schedule.Size(), Language());
     if (dialog != nullptr) MessageBoxW(dialog, text.c_str(), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
   }
@@ -433,7 +268,8 @@ void FinishRun(const ParallelRun &run) {
     return;
   }
   g_progress.writeSucceeded = 1;
-  g_progress.someFailed = written < schedule.Size() ? 1 : 0;
+  g_progress.someFailed = failed.empty() ? 0 : 1;
+  g_progress.sideBySide = 1;
   TellPrintersLeftOnFile(dialog);
   ShowPowerLampStep();
 }
@@ -442,23 +278,16 @@ void FinishRun(const ParallelRun &run) {
 
 void RunParallelWrite() {
   HWND window = g_program.mainWindow;
-  const auto count = static_cast<size_t>(g_settings.lanCount > 0 ? g_settings.lanCount : 0);
-  std::vector<bool> oneAtATime(count);
-  int oneAtATimeCount = 0;
-  for (size_t i = 0; i < count; ++i) {
-    // The other vendor's library is not known to be safe from several
-    // threads: its printers are written one after another.
-    oneAtATime[i] = SlotOf(g_settings.lanList[i]) == kNetSlotSx;
-    oneAtATimeCount += oneAtATime[i] ? 1 : 0;
-  }
+  const std::vector<int32_t> printers = WholeList();
+  int oneAtATime = 0;
+  for (int32_t p : printers) oneAtATime += SlotOf(g_settings.lanList[p]) == kNetSlotSx ? 1 : 0;
   DebugLogF("ParallelWrite Start (Parallel = %ld, printers = %lu)", static_cast<long>(g_settings.lanParallel),
-            static_cast<unsigned long>(count));
-  if (oneAtATimeCount > 0) {
-    DebugLogF("ParallelWrite %d printer(s) of SxJcp32.dll written one at a time", oneAtATimeCount);
-  }
+            static_cast<unsigned long>(printers.size()));
+  if (oneAtATime > 0) DebugLogF("ParallelWrite %d printer(s) of SxJcp32.dll written one at a time", oneAtATime);
   g_progress.writeSucceeded = 0;
   g_progress.printersLeftOnFile = 0;
   g_progress.someFailed = 0;
+  g_progress.sideBySide = 0;
   HWND dialog = OpenProgressDialog(kProgressWriting);
   if (dialog == nullptr) {
     FreeFirmwareBlock();
@@ -468,18 +297,31 @@ void RunParallelWrite() {
     CloseRunRecord(kExitWriteFailed);
     return;
   }
-  // Update mode reads each printer's version before any write starts: a
-  // read gives back the spooler ports when it ends, which must not happen
-  // under a write in flight.
+  SetWindowTextW(dialog, kProgramTitle);
   SetDlgItemTextW(dialog, IDC_PROGRESS_MESSAGE, kPreparingText.In(Language()));
   SetDlgItemTextW(dialog, IDC_PROGRESS_BYTES, L"");
-  PumpMessages();
-  for (size_t i = 0; i < count; ++i) RecordPrinterStart(static_cast<int32_t>(i));
-
-  ShowSendingStep(dialog);
+  ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_CLOSING), SW_HIDE);
   {
-    ParallelRun run(oneAtATime);
-    run.Run(dialog);
+    SideBySide run("ParallelWrite", MODE_FWSEND, printers, FirmwareData.length);
+    std::vector<std::wstring> messageLines(printers.size());
+    ProgressList list;
+    list.Open(dialog, run.schedule());
+    list.Draw(run.schedule(), messageLines);
+    PumpMessages();
+    if (RecordReadsVersions()) ReadVersionsBefore();
+    ShowSendingStep(dialog);
+    run.Run(
+        [](size_t, LanJob& job) {
+          job.data = FirmwareData.data;
+          job.length = FirmwareData.length;
+        },
+        [&](size_t i, const LanJob& job) {
+          if (job.result != 0) messageLines[i] = MessageLine(job.result);
+          const uint32_t sent = job.result == 0 ? job.length : run.schedule().At(i).sent;
+          const double seconds = job.endTick != 0 ? static_cast<double>(job.endTick - job.startTick) / 1000.0 : 0;
+          RecordPrinterOutcome(run.PrinterAt(i), job.result, sent, seconds);
+        },
+        [&] { list.Draw(run.schedule(), messageLines); });
     // One give-back for every port the run took; a printer left on "FILE:"
     // is named below and tried again by the next give-back.
     PortReplace(REPLACE_OFF, nullptr);
@@ -487,11 +329,71 @@ void RunParallelWrite() {
     DebugLogF("ParallelWrite End (written %ld, failed %ld)",
               static_cast<long>(run.schedule().Count(PrinterRun::kWritten)),
               static_cast<long>(run.schedule().Count(PrinterRun::kFailed)));
-    FinishRun(run);
+    FinishRun(run, messageLines);
   }
   if (g_mainWindow.exitRequested && g_program.progressDialog != nullptr) {
     // The printer work is over and its ports are given back: the closing
     // messages give way to the operator's Exit.
     DestroyWindow(g_program.progressDialog);
+  }
+}
+
+void ReadVersionsSideBySide(HWND dialog) {
+  if (!RecordReadsVersions()) return;
+  // An Exit meanwhile waits for the reads, as it waits for any exchange.
+  g_mainWindow.operationRunning = 1;
+  HWND ok = GetDlgItem(dialog, IDC_PROGRESS_OK);
+  EnableWindow(ok, FALSE);
+  SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kCheckingVersionText.In(Language()));
+  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  PumpMessages();
+  SideBySide reads("ParallelRead", MODE_READFIX, g_sideBySide.written, 0);
+  int32_t shownPrinter = -1;
+  std::u16string shown;
+  reads.Run(
+      [](size_t, LanJob& job) {
+        job.tries = kVersionTries;
+        job.retryMs = kVersionRetryMs;
+        job.triesLimitMs = kVersionTriesMs;
+      },
+      [&](size_t i, const LanJob& job) {
+        const std::u16string version = VersionText(job.version);
+        RecordVersionRead(reads.PrinterAt(i), false, job.result == 0, version);
+        // The label shows the read of the last printer in list order, as after a one-by-one run.
+        if (job.result == 0 && reads.PrinterAt(i) > shownPrinter) {
+          shownPrinter = reads.PrinterAt(i);
+          shown = version;
+        }
+      });
+  PortReplace(REPLACE_OFF, nullptr);
+  if (!shown.empty()) {
+    const std::wstring text = L" " + std::wstring(shown.begin(), shown.end());
+    SetDlgItemTextW(g_program.mainWindow, IDC_VERSION_RESULT, text.c_str());
+  }
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  EnableWindow(ok, TRUE);
+  FinishOperation();
+}
+
+void ResetSideBySide() {
+  HWND window = g_program.mainWindow;
+  SideBySide resets("ParallelReset", MODE_RESET3, WholeList(), 0);
+  std::vector<FailedPrinter> failed;
+  resets.Run([](size_t, LanJob&) {},
+             [&](size_t i, const LanJob& job) {
+               if (job.result != 0) {
+                 failed.push_back({g_settings.lanList[resets.PrinterAt(i)].ipAddressW, MessageLine(job.result)});
+               }
+             });
+  const int32_t giveBack = PortReplace(REPLACE_OFF, nullptr);
+  if (!failed.empty()) {
+    g_frame.busy = 1;
+    const size_t reset = resets.schedule().Size() - failed.size();
+    const std::wstring text =
+        FailedPrintersText(failed, reset, resets.schedule().Size(), Language(), ListOperation::kReset);
+    MessageBoxW(window, text.c_str(), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
+  } else if (giveBack != 0) {
+    g_frame.busy = 1;
+    ShowResultMessage(window, giveBack, L"");
   }
 }

@@ -2,6 +2,7 @@
 
 #include "exit_codes.h"
 #include "main_window.h"
+#include "parallel_write.h"
 #include "program_frame.h"
 #include "program_state.h"
 #include "resource.h"
@@ -9,7 +10,7 @@
 #include "settings_types.h"
 #include "texts.h"
 
-ProgressState g_progress = {kProgressNone, 1, 0, 0, 0};
+ProgressState g_progress = {kProgressNone, 1, 0, 0, 0, 0};
 
 namespace {
 
@@ -39,7 +40,11 @@ void OnOk(HWND dialog) {
     // Wine hands a click to a disabled button too; OK means nothing until
     // the write has ended.
     if (!IsWindowEnabled(GetDlgItem(dialog, IDC_PROGRESS_OK))) return;
-    if (g_progress.writeSucceeded != 0) ReadVersionsAfterWrite(dialog);
+    if (g_progress.writeSucceeded != 0 && g_progress.sideBySide != 0) {
+      ReadVersionsSideBySide(dialog);
+    } else if (g_progress.writeSucceeded != 0) {
+      ReadVersionsAfterWrite(dialog);
+    }
     g_progress.state = kProgressClosing;
     SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kWritingDoneText.In(Language()));
     return;
@@ -53,6 +58,7 @@ void OnOk(HWND dialog) {
   g_progress.writeSucceeded = 0;
   g_progress.printersLeftOnFile = 0;
   g_progress.someFailed = 0;
+  g_progress.sideBySide = 0;
   CloseRunRecord(confirmed ? written : g_mainWindow.exitCode);
   DestroyWindow(dialog);
   EndUnattendedRun(confirmed ? written : g_mainWindow.exitCode);

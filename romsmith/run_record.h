@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "printer_connection.h"
 
@@ -20,6 +21,11 @@ void RecordPrinterEnd(int32_t index, int32_t result);
 // and time, as the one-by-one figures of RecordPrinterEnd belong to one
 // printer at a time.
 void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds);
+// True while the open record reads versions around the writes (Update mode).
+bool RecordReadsVersions();
+// A version read of printer `index` made by the caller (several printers
+// read at once), before or after its write; `read` false when it did not answer.
+void RecordVersionRead(int32_t index, bool beforeWrite, bool read, const std::u16string& version);
 // In Update mode, once the operator has confirmed the POWER lamp: reads the
 // version of each written printer again, a few tries within a bounded time,
 // with a line in the progress dialog meanwhile; the last version read shows

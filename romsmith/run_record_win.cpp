@@ -157,6 +157,15 @@ void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, dou
   }
 }
 
+bool RecordReadsVersions() { return g_record.open && g_record.report.mode == 1; }
+
+void RecordVersionRead(int32_t index, bool beforeWrite, bool read, const std::u16string& version) {
+  if (!g_record.open || index < 0 || index >= static_cast<int32_t>(g_record.report.printers.size())) return;
+  ReportPrinter& p = g_record.report.printers[static_cast<size_t>(index)];
+  (beforeWrite ? p.beforeRead : p.afterRead) = read;
+  if (read) (beforeWrite ? p.versionBefore : p.versionAfter) = version;
+}
+
 void ReadVersionsAfterWrite(HWND dialog) {
   if (!g_record.open || g_record.report.mode != 1) return;
   // An Exit meanwhile waits for the reads, as it waits for any exchange.

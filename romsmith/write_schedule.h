@@ -23,7 +23,7 @@ class WriteSchedule {
   // One entry per printer in list order; `oneAtATime[i]` marks a printer
   // whose library may not serve two printers at once. At most `parallel`
   // printers are in flight (taken as 1 when smaller); each gets `bytesEach`.
-  WriteSchedule(const std::vector<bool> &oneAtATime, int32_t parallel, uint32_t bytesEach);
+  WriteSchedule(const std::vector<bool>& oneAtATime, int32_t parallel, uint32_t bytesEach);
 
   // The printer to start now, marked writing, or -1 when every place is
   // taken or no waiting printer may start beside those in flight. Printers
@@ -38,7 +38,7 @@ class WriteSchedule {
   int32_t InFlight() const { return inFlight_; }
   int32_t Count(PrinterRun state) const;
   size_t Size() const { return printers_.size(); }
-  const ScheduledPrinter &At(size_t printer) const { return printers_[printer]; }
+  const ScheduledPrinter& At(size_t printer) const { return printers_[printer]; }
   uint32_t BytesEach() const { return bytesEach_; }
   uint64_t BytesSent() const;
   uint64_t BytesTotal() const { return static_cast<uint64_t>(bytesEach_) * printers_.size(); }
@@ -60,11 +60,11 @@ int32_t PercentOf(uint64_t sent, uint64_t total);
 // The state column of a printer's row: waiting, writing with its
 // percentage, written, or failed with `messageLine` (the first line of the
 // message its code gives). languageIndex 0 Japanese, else English.
-std::wstring RowStateText(const ScheduledPrinter &printer, uint32_t bytesEach, const std::wstring &messageLine,
+std::wstring RowStateText(const ScheduledPrinter& printer, uint32_t bytesEach, const std::wstring& messageLine,
                           int languageIndex);
 // The total under the list: bytes and percentage of the whole run and how
 // many printers ended which way.
-std::wstring TotalText(const WriteSchedule &schedule, int languageIndex);
+std::wstring TotalText(const WriteSchedule& schedule, int languageIndex);
 
 // One failed printer as the closing box names it.
 struct FailedPrinter {
@@ -73,7 +73,8 @@ struct FailedPrinter {
 };
 // Lines named in the box at most; the report lists every printer.
 constexpr size_t kFailedLinesShown = 20;
+enum class ListOperation { kWrite, kReset };
 // The one box at the end of a run in which printers failed: which failed
-// and why, and how many were written.
-std::wstring FailedPrintersText(const std::vector<FailedPrinter> &failed, size_t written, size_t total,
-                                int languageIndex);
+// and why, and how many were written (or reset).
+std::wstring FailedPrintersText(const std::vector<FailedPrinter>& failed, size_t succeeded, size_t total,
+                                int languageIndex, ListOperation operation = ListOperation::kWrite);

@@ -17,7 +17,7 @@ struct Step {
 };
 
 struct ScheduleCase {
-  const char *name;
+  const char* name;
   std::vector<bool> oneAtATime;
   int32_t parallel;
   std::vector<Step> steps;
@@ -104,10 +104,10 @@ TEST(WriteSchedule, StartsInListOrderAsPlacesFreeUp) {
        2,
        kExitWriteFailed},
   };
-  for (const ScheduleCase &c : cases) {
+  for (const ScheduleCase& c : cases) {
     WriteSchedule schedule(c.oneAtATime, c.parallel, 1000);
     for (size_t i = 0; i < c.steps.size(); ++i) {
-      const Step &s = c.steps[i];
+      const Step& s = c.steps[i];
       if (s.what == 'n') {
         EXPECT_EQ(schedule.Next(), s.value) << c.name << ", step " << i;
       } else {
@@ -153,6 +153,8 @@ TEST(WriteSchedule, FailedPrintersBox) {
             L"2 台中 2 台のプリンタで書込みに失敗しました。\n\n10.0.0.9: No "
             L"reply\n10.0.0.3: Lost\n\n"
             L"書込みできたプリンタはありません。");
+  EXPECT_EQ(FailedPrintersText({failed[0]}, 2, 3, 1, ListOperation::kReset),
+            L"Reset failed on 1 of 3 printers.\n\n10.0.0.9: No reply\n\n2 printer(s) were reset.");
   // A long list names the first ones and points to the report.
   failed.assign(kFailedLinesShown + 3, FailedPrinter{L"a", L"b"});
   const std::wstring text = FailedPrintersText(failed, 0, failed.size(), 1);
