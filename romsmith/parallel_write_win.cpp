@@ -51,9 +51,8 @@ constexpr DWORD kVersionRetryMs = 2000;
 constexpr DWORD kVersionTriesMs = 15000;
 
 const TextPair kSendingText = {
-    {L"ファームウェアデータをプリンタに送信しています..."
-     L"\nしばらくお待ちください。\n注意）Flash書込みが完了するまでは、\nプ"
-     L"リンタの電源を切らないでください。",
+    {L"ファームウェアデータをプリンタに送信しています...\nしばらくお待ちください。\n"
+     L"注意）Flash書込みが完了するまでは、\nプリンタの電源を切らないでください。",
      L"Sending the firmware data to the printer...\nPlease wait.\nNote) Do not turn off the printer until all the "
      L"data has been written to the Flash ROM."}};
 const TextPair kCheckingVersionText = {

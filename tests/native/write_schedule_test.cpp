@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -8,19 +9,14 @@
 
 namespace {
 
-// A run told as steps: "n" asks for the next printer and expects `value`
-// (-1: none may start), "e" ends printer `printer` with `value` as its code.
-struct Step {
-  char what;
-  int32_t printer;
-  int32_t value;
-};
-
+// A run told as a script of steps: "3" asks for the next printer and
+// expects printer 3, "-" expects that none may start, "+3" ends printer 3
+// written, "x3" ends it failed.
 struct ScheduleCase {
   const char* name;
   std::vector<bool> oneAtATime;
   int32_t parallel;
-  std::vector<Step> steps;
+  const char* script;
   int written, failed;
   int exitCode;
 };
@@ -28,92 +24,27 @@ struct ScheduleCase {
 TEST(WriteSchedule, StartsInListOrderAsPlacesFreeUp) {
   const bool lq = false, sx = true;
   const ScheduleCase cases[] = {
-      {"one place is today's order",
-       {lq, lq, lq},
-       1,
-       {{'n', 0, 0}, {'n', 0, -1}, {'e', 0, 0}, {'n', 0, 1}, {'e', 1, -20}, {'n', 0, 2}, {'e', 2, 0}, {'n', 0, -1}},
-       2,
-       1,
+      {"one place is today's order", {lq, lq, lq}, 1, "0 - +0 1 x1 2 +2 -", 2, 1, kExitWriteFailed},
+      {"four places, six printers", {lq, lq, lq, lq, lq, lq}, 4, "0 1 2 3 - x2 4 +0 5 - +1 +3 +4 +5", 5, 1,
        kExitWriteFailed},
-      {"four places, six printers",
-       {lq, lq, lq, lq, lq, lq},
-       4,
-       {{'n', 0, 0},
-        {'n', 0, 1},
-        {'n', 0, 2},
-        {'n', 0, 3},
-        {'n', 0, -1},
-        {'e', 2, -20},
-        {'n', 0, 4},
-        {'e', 0, 0},
-        {'n', 0, 5},
-        {'n', 0, -1},
-        {'e', 1, 0},
-        {'e', 3, 0},
-        {'e', 4, 0},
-        {'e', 5, 0}},
-       5,
-       1,
-       kExitWriteFailed},
-      {"more places than printers",
-       {lq, lq},
-       64,
-       {{'n', 0, 0}, {'n', 0, 1}, {'n', 0, -1}, {'e', 1, 0}, {'e', 0, 0}},
-       2,
-       0,
+      {"more places than printers", {lq, lq}, 64, "0 1 - +1 +0", 2, 0, kExitWritten},
+      {"a second end of the same printer counts once", {lq, lq}, 2, "0 +0 x0 1 +1", 2, 0, kExitWritten},
+      // The other vendor's printers go one at a time and hold up nobody.
+      {"one-at-a-time library passed over", {sx, sx, lq, sx, lq}, 4, "0 2 4 - +0 1 - +1 3 +2 +3 +4", 5, 0,
        kExitWritten},
-      {"a second end of the same printer counts once",
-       {lq, lq},
-       2,
-       {{'n', 0, 0}, {'e', 0, 0}, {'e', 0, -30}, {'n', 0, 1}, {'e', 1, 0}},
-       2,
-       0,
-       kExitWritten},
-      // The other vendor's printers go one at a time and never hold up the
-      // others.
-      {"one-at-a-time library passed over",
-       {sx, sx, lq, sx, lq},
-       4,
-       {{'n', 0, 0},
-        {'n', 0, 2},
-        {'n', 0, 4},
-        {'n', 0, -1},
-        {'e', 0, 0},
-        {'n', 0, 1},
-        {'n', 0, -1},
-        {'e', 1, 0},
-        {'n', 0, 3},
-        {'e', 2, 0},
-        {'e', 3, 0},
-        {'e', 4, 0}},
-       5,
-       0,
-       kExitWritten},
-      {"zero places taken as one",
-       {lq, lq},
-       0,
-       {{'n', 0, 0}, {'n', 0, -1}, {'e', 0, 0}, {'n', 0, 1}, {'e', 1, 0}},
-       2,
-       0,
-       kExitWritten},
-      {"every printer failed",
-       {lq, lq},
-       2,
-       {{'n', 0, 0}, {'n', 0, 1}, {'e', 0, -20}, {'e', 1, -30}},
-       0,
-       2,
-       kExitWriteFailed},
+      {"zero places taken as one", {lq, lq}, 0, "0 - +0 1 +1", 2, 0, kExitWritten},
+      {"every printer failed", {lq, lq}, 2, "0 1 x0 x1", 0, 2, kExitWriteFailed},
   };
   for (const ScheduleCase& c : cases) {
     WriteSchedule schedule(c.oneAtATime, c.parallel, 1000);
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-      const Step& s = c.steps[i];
-      if (s.what == 'n') {
-        EXPECT_EQ(schedule.Next(), s.value) << c.name << ", step " << i;
+    std::istringstream steps(c.script);
+    for (std::string step; steps >> step;) {
+      if (step[0] == '+' || step[0] == 'x') {
+        schedule.End(std::stoi(step.substr(1)), step[0] == '+' ? 0 : -20);
       } else {
-        schedule.End(s.printer, s.value);
+        EXPECT_EQ(schedule.Next(), step == "-" ? -1 : std::stoi(step)) << c.name << ", step " << step;
       }
-      EXPECT_LE(schedule.InFlight(), c.parallel < 1 ? 1 : c.parallel) << c.name << ", step " << i;
+      EXPECT_LE(schedule.InFlight(), c.parallel < 1 ? 1 : c.parallel) << c.name << ", step " << step;
     }
     EXPECT_TRUE(schedule.Finished()) << c.name;
     EXPECT_EQ(schedule.Count(PrinterRun::kWritten), c.written) << c.name;
