@@ -424,23 +424,21 @@ int32_t PortReplace(int32_t mode, const PrinterConnection* connection) {
   return result;
 }
 
-int32_t PortReplaceMore(const PrinterConnection* connection) {
-  if (g_spooler.switchState != REPLACE_ON) return PortReplace(REPLACE_ON, connection);
+void PortReplaceList(const std::vector<std::wstring>& ports, std::vector<int32_t>* results) {
   WriteDebugLog(kLogEnter);
   WriteDebugLog("PortReplace Start");
-  WriteDebugLog("PortReplace REPLACE_ON (one more port)");
-  std::wstring portName;
-  if (connection != nullptr) portName.assign(connection->portName, wcsnlen(connection->portName, kPortNameChars));
-  int32_t result = PRT_SUCCESS;
-  if (IsNoPortSelected(portName, NoneWord(g_settings.languageIndex))) {
-    WriteDebugLog("PortReplace ON Err(PORT_ERR)");
-  } else {
-    // A printer already on "FILE:" is ours from an earlier port and is left
-    // as it is; only untouched printers on this port move.
-    TakeLivePorts();
-    result = SwitchToFile(SpoolerPortPattern(portName));
+  DebugLogF("PortReplace REPLACE_ON (%lu ports)", static_cast<unsigned long>(ports.size()));
+  g_spooler.switchState = REPLACE_ON;
+  results->assign(ports.size(), PRT_SUCCESS);
+  TakeLivePorts();
+  for (size_t i = 0; i < ports.size(); ++i) {
+    if (IsNoPortSelected(ports[i], NoneWord(g_settings.languageIndex))) {
+      WriteDebugLog("PortReplace ON Err(PORT_ERR)");
+      continue;
+    }
+    // A printer already on "FILE:" (an earlier port of the list) is left as it is.
+    (*results)[i] = SwitchToFile(SpoolerPortPattern(ports[i]));
   }
   WriteDebugLog("PortReplace End");
   WriteDebugLog(kLogLeave);
-  return result;
 }

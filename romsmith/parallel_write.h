@@ -12,9 +12,11 @@
 // messages, or closed after a run in which no printer was written.
 void RunParallelWrite();
 
-// After the POWER-lamp OK of such a run in Update mode: reads the version of
-// every written printer, all at once, with the retries of the one-by-one
-// reads; never changes the run's result.
+// The version reads of such a run in Update mode, every printer at once (at
+// most 64): before the first write, and after the POWER-lamp OK for every
+// written printer with the retries of a one-by-one read. They never change
+// a write's result.
+void ReadVersionsBeforeWrites();
 void ReadVersionsSideBySide(HWND dialog);
 
 // Reset Printer over the LAN list, every printer at once; one box names the

@@ -35,6 +35,7 @@
 #include "result_message.h"
 #include "run_record.h"
 #include "run_report_files.h"
+#include "settings_rules.h"
 #include "settings_types.h"
 #include "spooler.h"
 #include "texts.h"
@@ -82,24 +83,17 @@ std::u16string VersionText(const char* ansi) {
   return ReportText(wide);
 }
 
-// What the GUI thread keeps of the last side-by-side write: the printers
-// the reads after the POWER lamp go to.
-struct SideBySideState {
-  std::vector<int32_t> written;
-};
-SideBySideState g_sideBySide;
-
-// One kind of job over some printers of the list, at most Parallel at once.
+// One kind of job over some printers of the list, at most `places` at once.
 class SideBySide {
  public:
   using Prepare = std::function<void(size_t, LanJob&)>;
   using Ended = std::function<void(size_t, const LanJob&)>;
 
-  SideBySide(const char* name, uint16_t kind, std::vector<int32_t> printers, uint32_t bytesEach)
+  SideBySide(const char* name, uint16_t kind, std::vector<int32_t> printers, int32_t places, uint32_t bytesEach)
       : name_(name),
         kind_(kind),
         printers_(std::move(printers)),
-        schedule_(OneAtATime(printers_), g_settings.lanParallel, bytesEach),
+        schedule_(OneAtATime(printers_), places, bytesEach),
         jobs_(new LanJob[printers_.size()]),
         wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
   ~SideBySide() {
@@ -108,8 +102,10 @@ class SideBySide {
   SideBySide(const SideBySide&) = delete;
   SideBySide& operator=(const SideBySide&) = delete;
 
-  // Serves every printer; `tick` runs at most every kRedrawMs and once at the end.
+  // Serves every printer; `tick` runs once the first printers are started,
+  // then at most every kRedrawMs and once at the end.
   void Run(const Prepare& prepare, const Ended& ended, const std::function<void()>& tick = nullptr) {
+    TakePorts();
     DWORD lastTick = GetTickCount() - kRedrawMs;
     for (;;) {
       Collect(ended);
@@ -142,18 +138,21 @@ class SideBySide {
     return flags;
   }
 
+  // The spooler switch of every printer at once, before the first
+  // exchange: one pass over the spooler instead of one per printer.
+  void TakePorts() {
+    std::vector<std::wstring> ports;
+    for (int32_t p : printers_) ports.emplace_back(g_settings.lanList[p].ipAddressW);
+    PortReplaceList(ports, &taken_);
+  }
+
   bool Start(size_t i, const Prepare& prepare) {
     const LanPrinterRecord& record = g_settings.lanList[printers_[i]];
     LanJob& job = jobs_[i];
     std::memcpy(job.address, record.ipAddress, sizeof(job.address));
     job.address[sizeof(job.address) - 1] = '\0';
-    PrinterConnection connection = {};
-    connection.portKind = PORT_LAN;
-    connection.handle = INVALID_HANDLE_VALUE;
-    wcsncpy(connection.portName, record.ipAddressW, kPortNameChars - 1);
-    const int32_t taken = PortReplaceMore(&connection);
-    if (taken != 0) {
-      job.result = taken;
+    if (taken_[i] != 0) {
+      job.result = taken_[i];
       job.failure = "PortReplace";
       return false;
     }
@@ -194,6 +193,7 @@ class SideBySide {
   std::vector<int32_t> printers_;
   WriteSchedule schedule_;
   std::unique_ptr<LanJob[]> jobs_;
+  std::vector<int32_t> taken_;  // the spooler switch's result per printer
   HANDLE wake_;
 };
 
@@ -229,16 +229,27 @@ void ShowSendingStep(HWND dialog) {
   SendDlgItemMessageW(dialog, IDC_INFO_ICON, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
-// Every printer's version before any write, all at once. The ports are
-// given back before the writes take them again.
-void ReadVersionsBefore() {
-  SideBySide reads("ParallelRead", MODE_READFIX, WholeList(), 0);
+// Version reads go to every printer at once, whatever Parallel says: a
+// read is a short exchange, and the one-by-one reads cost seconds each.
+int32_t ReadPlaces(size_t printers) {
+  return static_cast<int32_t>(printers < static_cast<size_t>(kMaxLanParallel) ? printers : kMaxLanParallel);
+}
+
+}  // namespace
+
+void ReadVersionsBeforeWrites() {
+  if (g_settings.portKind != PORT_LAN || !RecordReadsVersions()) return;
+  const std::vector<int32_t> printers = WholeList();
+  SideBySide reads("ParallelRead", MODE_READFIX, printers, ReadPlaces(printers.size()), 0);
   reads.Run([](size_t, LanJob&) {},
             [&](size_t i, const LanJob& job) {
               RecordVersionRead(reads.PrinterAt(i), true, job.result == 0, VersionText(job.version));
             });
+  // The ports are given back before the writes take them again.
   PortReplace(REPLACE_OFF, nullptr);
 }
+
+namespace {
 
 // The end: all written gives today's closing messages; otherwise one box
 // names the failed printers, and the closing messages follow when any
@@ -247,10 +258,8 @@ void FinishRun(const SideBySide& run, const std::vector<std::wstring>& messageLi
   const WriteSchedule& schedule = run.schedule();
   HWND dialog = g_program.progressDialog;
   const auto written = static_cast<size_t>(schedule.Count(PrinterRun::kWritten));
-  g_sideBySide.written.clear();
   std::vector<FailedPrinter> failed;
   for (size_t i = 0; i < schedule.Size(); ++i) {
-    if (schedule.At(i).state == PrinterRun::kWritten) g_sideBySide.written.push_back(run.PrinterAt(i));
     if (schedule.At(i).state == PrinterRun::kFailed) {
       failed.push_back({g_settings.lanList[run.PrinterAt(i)].ipAddressW, messageLines[i]});
     }
@@ -268,7 +277,6 @@ void FinishRun(const SideBySide& run, const std::vector<std::wstring>& messageLi
   }
   g_progress.writeSucceeded = 1;
   g_progress.someFailed = failed.empty() ? 0 : 1;
-  g_progress.sideBySide = 1;
   TellPrintersLeftOnFile(dialog);
   ShowPowerLampStep();
 }
@@ -286,7 +294,6 @@ void RunParallelWrite() {
   g_progress.writeSucceeded = 0;
   g_progress.printersLeftOnFile = 0;
   g_progress.someFailed = 0;
-  g_progress.sideBySide = 0;
   HWND dialog = OpenProgressDialog(kProgressWriting);
   if (dialog == nullptr) {
     FreeFirmwareBlock();
@@ -301,13 +308,10 @@ void RunParallelWrite() {
   SetDlgItemTextW(dialog, IDC_PROGRESS_BYTES, L"");
   ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_CLOSING), SW_HIDE);
   {
-    SideBySide run("ParallelWrite", MODE_FWSEND, printers, FirmwareData.length);
+    SideBySide run("ParallelWrite", MODE_FWSEND, printers, g_settings.lanParallel, FirmwareData.length);
     std::vector<std::wstring> messageLines(printers.size());
     ProgressList list;
-    list.Open(dialog, run.schedule());
-    list.Draw(run.schedule(), messageLines);
-    PumpMessages();
-    if (RecordReadsVersions()) ReadVersionsBefore();
+    ReadVersionsBeforeWrites();
     ShowSendingStep(dialog);
     run.Run(
         [](size_t, LanJob& job) {
@@ -320,7 +324,12 @@ void RunParallelWrite() {
           const double seconds = job.endTick != 0 ? static_cast<double>(job.endTick - job.startTick) / 1000.0 : 0;
           RecordPrinterOutcome(run.PrinterAt(i), job.result, sent, seconds);
         },
-        [&] { list.Draw(run.schedule(), messageLines); });
+        [&] {
+          // Made once the first printers are on their way, so that making
+          // it delays none of them.
+          if (!list.IsOpen()) list.Open(dialog, run.schedule());
+          list.Draw(run.schedule(), messageLines);
+        });
     // One give-back for every port the run took; a printer left on "FILE:"
     // is named below and tried again by the next give-back.
     PortReplace(REPLACE_OFF, nullptr);
@@ -346,7 +355,8 @@ void ReadVersionsSideBySide(HWND dialog) {
   SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kCheckingVersionText.In(Language()));
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   PumpMessages();
-  SideBySide reads("ParallelRead", MODE_READFIX, g_sideBySide.written, 0);
+  const std::vector<int32_t> written = RecordWrittenPrinters();
+  SideBySide reads("ParallelRead", MODE_READFIX, written, ReadPlaces(written.size()), 0);
   int32_t shownPrinter = -1;
   std::u16string shown;
   reads.Run(
@@ -376,7 +386,7 @@ void ReadVersionsSideBySide(HWND dialog) {
 
 void ResetSideBySide() {
   HWND window = g_program.mainWindow;
-  SideBySide resets("ParallelReset", MODE_RESET3, WholeList(), 0);
+  SideBySide resets("ParallelReset", MODE_RESET3, WholeList(), g_settings.lanParallel, 0);
   std::vector<FailedPrinter> failed;
   resets.Run([](size_t, LanJob&) {},
              [&](size_t i, const LanJob& job) {

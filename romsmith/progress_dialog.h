@@ -18,7 +18,6 @@ struct ProgressState {
   int32_t writeSucceeded; // every printer of the run was written
   int32_t printersLeftOnFile;  // written, but a give-back left printers on "FILE:"
   int32_t someFailed;     // a run with several printers in flight wrote some, not all
-  int32_t sideBySide;     // the run served its printers side by side (parallel_write.h)
 };
 extern ProgressState g_progress;
 

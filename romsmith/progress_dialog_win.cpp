@@ -10,7 +10,7 @@
 #include "settings_types.h"
 #include "texts.h"
 
-ProgressState g_progress = {kProgressNone, 1, 0, 0, 0, 0};
+ProgressState g_progress = {kProgressNone, 1, 0, 0, 0};
 
 namespace {
 
@@ -40,7 +40,8 @@ void OnOk(HWND dialog) {
     // Wine hands a click to a disabled button too; OK means nothing until
     // the write has ended.
     if (!IsWindowEnabled(GetDlgItem(dialog, IDC_PROGRESS_OK))) return;
-    if (g_progress.writeSucceeded != 0 && g_progress.sideBySide != 0) {
+    // A list written side by side is read side by side.
+    if (g_progress.writeSucceeded != 0 && g_settings.portKind == PORT_LAN && g_settings.lanParallel > 1) {
       ReadVersionsSideBySide(dialog);
     } else if (g_progress.writeSucceeded != 0) {
       ReadVersionsAfterWrite(dialog);
@@ -58,7 +59,6 @@ void OnOk(HWND dialog) {
   g_progress.writeSucceeded = 0;
   g_progress.printersLeftOnFile = 0;
   g_progress.someFailed = 0;
-  g_progress.sideBySide = 0;
   CloseRunRecord(confirmed ? written : g_mainWindow.exitCode);
   DestroyWindow(dialog);
   EndUnattendedRun(confirmed ? written : g_mainWindow.exitCode);

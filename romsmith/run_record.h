@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "printer_connection.h"
 
@@ -26,6 +27,8 @@ bool RecordReadsVersions();
 // A version read of printer `index` made by the caller (several printers
 // read at once), before or after its write; `read` false when it did not answer.
 void RecordVersionRead(int32_t index, bool beforeWrite, bool read, const std::u16string& version);
+// The printers of the open record that were written, in list order.
+std::vector<int32_t> RecordWrittenPrinters();
 // In Update mode, once the operator has confirmed the POWER lamp: reads the
 // version of each written printer again, a few tries within a bounded time,
 // with a line in the progress dialog meanwhile; the last version read shows

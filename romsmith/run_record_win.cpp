@@ -166,6 +166,14 @@ void RecordVersionRead(int32_t index, bool beforeWrite, bool read, const std::u1
   if (read) (beforeWrite ? p.versionBefore : p.versionAfter) = version;
 }
 
+std::vector<int32_t> RecordWrittenPrinters() {
+  std::vector<int32_t> written;
+  for (size_t i = 0; g_record.open && i < g_record.report.printers.size(); ++i) {
+    if (g_record.report.printers[i].result == "written") written.push_back(static_cast<int32_t>(i));
+  }
+  return written;
+}
+
 void ReadVersionsAfterWrite(HWND dialog) {
   if (!g_record.open || g_record.report.mode != 1) return;
   // An Exit meanwhile waits for the reads, as it waits for any exchange.

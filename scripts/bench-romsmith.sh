@@ -17,9 +17,10 @@
 # one after another ([LAN_SEND] Parallel=1) and side by side (Parallel=64),
 # each printer reading about 1 MB/s, a 600 KB file; from the confirmation
 # to the POWER-lamp message, with Romsmith's processor time over the same
-# stretch. Last, an Update-mode list of ten simulated printers one by one
-# against a Rewrite All run to the same list: the time per printer, and
-# what the version reads around each write add to it.
+# stretch. Last, an Update-mode list of ten simulated printers, one by one
+# and side by side (Parallel=10, the version reads all at once too), against
+# a Rewrite All run to the same list: the time per printer, and what the
+# version reads around each write add to it.
 # Not part of scripts/test.sh.
 #   scripts/bench-romsmith.sh [BUILD_DIR]      (default build/x86_64, built first)
 # Environment: BENCH_BYTES (default 4194304), SLOW_RATE (default 1000000),
@@ -230,24 +231,27 @@ python3 -u "$root/tools/printer_sim.py" --control "${base}1:19900" "${sim_args[@
 sink_pid=$!
 await_ready "$work/sim.txt"
 say "Update mode, a list of $update_printers simulated printers one by one, $list_bytes bytes each"
-for type in PowerOn Online; do
-  folder="$work/Update-$type"
-  wine "$operator" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" \
+for run in PowerOn Online Online:$update_printers; do
+  type=${run%%:*}
+  parallel=""
+  [ "$run" != "$type" ] && parallel=${run#*:}
+  folder="$work/Update-$type$parallel"
+  ROMSMITH_PARALLEL=$parallel wine "$operator" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" \
     $type LAN English "${hosts[@]}"
   file="$folder/update.hex"
   [ $type = Online ] && file="$folder/update.hx1"
   python3 "$root/tools/make_firmware.py" "$file" "$list_bytes"
   rm -rf "$folder/Log"
   started=$(date +%s.%N)
-  wine "$operator" write "$(winepath -w "$folder")" "$(winepath -w "$file")" | tr -d '\r' >"$work/update-$type.txt" || true
+  wine "$operator" write "$(winepath -w "$folder")" "$(winepath -w "$file")" | tr -d '\r' >"$work/update.txt" || true
   ended=$(date +%s.%N)
-  python3 - "$type" "$update_printers" "$started" "$ended" "$work/update-$type.txt" >&3 <<'PY'
+  python3 - "$type" "$update_printers" "$started" "$ended" "$work/update.txt" "$parallel" >&3 <<'PY'
 import re, sys
 kind, n, started, ended, operator = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), open(sys.argv[5]).read()
 writing = float(re.search(r"confirmed to POWER lamp ([\d.]+) s", operator).group(1))
 code = re.search(r"exit code: (\d+)", operator).group(1)
-name = "Update mode" if kind == "Online" else "Rewrite All"
-print("  %-11s confirmation to POWER lamp %.3f s per printer; the whole run, reads after the POWER lamp "
+name = ("Update mode" if kind == "Online" else "Rewrite All") + (", Parallel=" + sys.argv[6] if sys.argv[6] else "")
+print("  %-26s confirmation to POWER lamp %.3f s per printer; the whole run, reads after the POWER lamp "
       "included, %.3f s per printer (exit code %s)" % (name, writing / n, (ended - started) / n, code))
 PY
 done
