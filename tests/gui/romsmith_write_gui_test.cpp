@@ -40,6 +40,7 @@ struct WriteFlow {
   bool meddles = false;             // file-name, kind and mode commands arrive during the write
   int parallel = 0;                 // [LAN_SEND] Parallel (0: no key)
   bool automatic = false;           // started with the file on the command line; ends by itself
+  std::vector<int> sxPrinters = {};  // found through the other vendor's library (its test stand-in)
 };
 void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -84,7 +85,11 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   setup.comPort = flow.comPort;
   setup.nameInSettings = !flow.automatic;
   if (flow.parallel != 0) setup.extra.push_back({L"LAN_SEND", L"Parallel", std::to_wstring(flow.parallel)});
+  setup.sxPrinters = flow.sxPrinters;
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
+  if (!flow.sxPrinters.empty()) {
+    ASSERT_TRUE(s.folder.Copy(SXJCP32_STUB_DLL, L"SxJcp32.dll")) << LastError();
+  }
   if (flow.automatic) {
     ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError();
   } else {
@@ -247,6 +252,11 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
                                   ", printers = " + std::to_string(flow.lanList.size()) + ")"),
               1u);
   }
+  if (!flow.sxPrinters.empty()) {
+    EXPECT_EQ(CountLines(log, "ParallelWrite " + std::to_string(flow.sxPrinters.size()) +
+                                  " printer(s) of SxJcp32.dll written one at a time"),
+              1u);
+  }
   if (flow.automatic) return;
 
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
@@ -284,6 +294,10 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFlow{"LanUpdateSideBySide", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false,
                   {"written", "written", "written"}, false, "02.00 B", {"changed", "changed", "changed"}, 150 * 1024,
                   L"COM5", 0, false, 3},
+        // Two printers reached through the other vendor's library go one at a time beside the others.
+        WriteFlow{"LanSideBySideBothLibraries", kEnglish, false, L"LAN", {2, 3, 4, 5}, {}, {2, 3, 4, 5}, {}, false,
+                  {"written", "written", "written", "written"}, false, nullptr,
+                  std::vector<std::string>(4, "not applicable"), 150 * 1024, L"COM5", 0, false, 4, false, {3, 5}},
         WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, {}, false, nullptr, {}, 0,
                   L"COM5", 18}),
     FlowName());
