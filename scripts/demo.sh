@@ -113,7 +113,7 @@ PY
     cp "$report" "${report%.txt}.json" "$out/"
     say "Run report: %LOCALAPPDATA%\\Romsmith\\Reports\\$(basename "$report") (and .json) in the session,"
     say "copied to $out/$(basename "$report"):"
-    say "$(sed 's/\r$//' "$report")"
+    say "$(sed '1s/^\xEF\xBB\xBF//; s/\r$//' "$report")"
   else
     say "no run report was found"
   fi
