@@ -36,6 +36,7 @@ struct AutoRun {
   AutoStart start = AutoStart::kPath;
   size_t bytes = 150 * 1024;
   int refusal = 20;  // kRejected: the message, with the expected extension
+  int parallel = 0;  // [LAN_SEND] Parallel (0: no key)
 };
 void PrintTo(const AutoRun& flow, std::ostream* out) { *out << flow.name; }
 
@@ -59,6 +60,7 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   setup.nameInSettings = false;  // the command line names it
   setup.firmwareBytes = run.bytes;
   if (run.end == AutoEnd::kWrittenLeftOnFile) setup.stuckPrinter = L"Receipt COM";
+  if (run.parallel != 0) setup.extra.push_back({L"LAN_SEND", L"Parallel", std::to_wstring(run.parallel)});
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   switch (run.start) {
     case AutoStart::kPath: ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError(); break;
@@ -163,6 +165,9 @@ INSTANTIATE_TEST_SUITE_P(
                       AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters},
                       AutoRun{"ClosedWhileWriting", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kClosedWhileWriting,
                               kExitInterrupted},
+                      // Side by side, the close waits for the workers as it waits for a one-by-one write.
+                      AutoRun{"ClosedWhileWritingSideBySide", true, L"LAN", {2}, L"fw.hx1",
+                              AutoEnd::kClosedWhileWriting, kExitInterrupted, AutoStart::kPath, 150 * 1024, 20, 2},
                       AutoRun{"QuotedPathWithSpace", false, L"COM", {}, L"new fw.hex", AutoEnd::kWritten, kExitWritten,
                               AutoStart::kQuotedPath},
                       AutoRun{"EmptyFile", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected, kExitFileRejected,
