@@ -82,6 +82,7 @@ const Label kEnded = {{"終了", "Ended"}};
 const Label kMode = {{"書込みモード", "Write mode"}};
 const Label kRewriteAll = {{"全書換え", "Rewrite All area"}};
 const Label kUpdate = {{"アップデート", "Update a part of ROM area"}};
+const Label kParallel = {{"同時書込み数", "Parallel"}};
 const Label kFile = {{"ファイル", "File"}};
 const Label kSize = {{"サイズ", "Size"}};
 const Label kLabel = {{"ファイル情報", "File label"}};
@@ -286,7 +287,8 @@ std::string RunReportJson(const RunReport& r) {
   JsonObject o("", true);
   o.Text("program", r.program).Text("version", r.version);
   o.Ascii("started", IsoTime(r.started)).Ascii("ended", IsoTime(r.ended));
-  o.Ascii("mode", r.mode == 1 ? "update" : "rewrite_all").Raw("file", file.Close());
+  o.Ascii("mode", r.mode == 1 ? "update" : "rewrite_all").Raw("parallel", Format("%d", r.parallel));
+  o.Raw("file", file.Close());
   o.Ascii("outcome", r.outcome).Raw("exit_code", r.automatic ? Format("%d", r.exitCode) : "null");
   o.List("left_on_file", r.leftOnFile).Raw("printers", printers);
   return o.Close() + "\n";
@@ -298,6 +300,7 @@ std::string RunReportText(const RunReport& r, int l) {
   text += Line(kStarted, l, IsoTime(r.started));
   text += Line(kEnded, l, IsoTime(r.ended));
   text += Line(kMode, l, (r.mode == 1 ? kUpdate : kRewriteAll).In(l));
+  text += Line(kParallel, l, Format("%d", r.parallel));
   text += Line(kFile, l, TextLine(r.filePath));
   text += Line(kSize, l, Format("%llu Byte, CRC-32 %s", static_cast<unsigned long long>(r.fileSize),
                                 Hex8(r.fileCrc).c_str()));

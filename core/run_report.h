@@ -46,6 +46,7 @@ struct RunReport {
   std::u16string program, version;
   ReportTime started, ended;
   int mode = 0;                 // 0 Rewrite All area, 1 Update a part of ROM area
+  int parallel = 1;             // LAN printers written at once ([LAN_SEND] Parallel); 1 elsewhere
   std::u16string filePath, fileLabel;
   uint64_t fileSize = 0;
   uint32_t fileCrc = 0;

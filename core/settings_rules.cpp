@@ -174,6 +174,13 @@ bool IsValidPrinterConnected(const wchar_t* text) {
   return n >= 1 && n <= 99;
 }
 
+int32_t LanParallelValue(const wchar_t* text) {
+  if (text == nullptr) return 1;
+  const int32_t n = ReadDecimal(text);
+  if (n < 1) return 1;
+  return n > kMaxLanParallel ? kMaxLanParallel : n;
+}
+
 void SplitListingLine(int section, const wchar_t* line, size_t length, std::vector<SettingsRow>* rows) {
   size_t p = 0;
   while (true) {

@@ -71,6 +71,12 @@ bool IsValidPortLan(const wchar_t* text);
 // [Printer] Connected: "Printer" and two characters giving 1..99.
 bool IsValidPrinterConnected(const wchar_t* text);
 
+// [LAN_SEND] Parallel: how many LAN printers a write serves at once. Null
+// (no key), no digits, 0 or less give 1, today's one-after-another run;
+// more than kMaxLanParallel gives kMaxLanParallel.
+constexpr int32_t kMaxLanParallel = 64;
+int32_t LanParallelValue(const wchar_t* text);
+
 // One line of a section listing.
 struct SettingsRow {
   int section;

@@ -72,6 +72,7 @@ struct Settings {
 
   int32_t usbSearchMode;    // 0 any, 1 vendor id, 2 vendor and product id
   int32_t startNotice;      // 1 show message 13 once the main window is up
+  int32_t lanParallel;      // [LAN_SEND] Parallel: LAN printers written at once, 1..64 (1: one after another)
 };
 
 extern Settings g_settings;

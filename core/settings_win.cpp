@@ -368,6 +368,8 @@ void LoadSettingsFrom(const wchar_t* programFolder) {
   }
   g_settings.startNotice = 1;
   if (ReadKey(L"INIT_MSG", L"Mode", text) && AsciiEqualNoCase(text, L"OFF")) g_settings.startNotice = 0;
+  // Read only: the program never writes the key, so a dealer sets it by hand.
+  g_settings.lanParallel = LanParallelValue(ReadKey(L"LAN_SEND", L"Parallel", text) ? text : nullptr);
 
   WriteDebugLog("LoadSettings End");
   WriteDebugLog(kLogLeave);

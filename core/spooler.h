@@ -66,6 +66,13 @@ void RefreshSpoolerList();
 // connection (may be null). Returns 0 or a result code.
 int32_t PortReplace(int32_t mode, const PrinterConnection* connection);
 
+// Moves the printers on every one of `ports` to "FILE:" in one pass, with
+// one look at the spooler's live ports: a run with several printers in
+// flight takes all its ports before the first exchange, and one
+// REPLACE_OFF at the end puts every printer back. (*results)[i] gets 0 or
+// the result code of ports[i].
+void PortReplaceList(const std::vector<std::wstring>& ports, std::vector<int32_t>* results);
+
 // The printers that a give-back could not put back: still on "FILE:" and
 // kept in the port journal for the next try.
 std::vector<std::wstring> PrintersLeftOnFile();

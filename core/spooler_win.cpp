@@ -430,3 +430,22 @@ int32_t PortReplace(int32_t mode, const PrinterConnection* connection) {
   WriteDebugLog(kLogLeave);
   return result;
 }
+
+void PortReplaceList(const std::vector<std::wstring>& ports, std::vector<int32_t>* results) {
+  WriteDebugLog(kLogEnter);
+  WriteDebugLog("PortReplace Start");
+  DebugLogF("PortReplace REPLACE_ON (%lu ports)", static_cast<unsigned long>(ports.size()));
+  g_spooler.switchState = REPLACE_ON;
+  results->assign(ports.size(), PRT_SUCCESS);
+  TakeLivePorts();
+  for (size_t i = 0; i < ports.size(); ++i) {
+    if (IsNoPortSelected(ports[i], NoneWord(g_settings.languageIndex))) {
+      WriteDebugLog("PortReplace ON Err(PORT_ERR)");
+      continue;
+    }
+    // A printer already on "FILE:" (an earlier port of the list) is left as it is.
+    (*results)[i] = SwitchToFile(SpoolerPortPattern(ports[i]));
+  }
+  WriteDebugLog("PortReplace End");
+  WriteDebugLog(kLogLeave);
+}

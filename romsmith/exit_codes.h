@@ -8,7 +8,7 @@
 constexpr int kExitWritten = 0;           // written, both closing messages confirmed
 constexpr int kExitDeclined = 1;          // the confirmation was answered with Cancel
 constexpr int kExitFileRejected = 2;      // wrong extension, missing, empty or unreadable file
-constexpr int kExitWriteFailed = 3;       // a printer exchange failed; later printers were not written
+constexpr int kExitWriteFailed = 3;       // a printer exchange failed (one by one: later printers were not written)
 constexpr int kExitNoLanPrinters = 4;     // port kind LAN with an empty printer list
 constexpr int kExitNotStarted = 5;        // another copy runs, or no network library / window
 constexpr int kExitInterrupted = 6;       // closed before the run reached one of the ends above

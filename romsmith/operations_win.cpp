@@ -12,6 +12,7 @@
 #include "firmware_file.h"
 #include "main_window.h"
 #include "message_catalog.h"
+#include "parallel_write.h"
 #include "port_journal.h"
 #include "program_frame.h"
 #include "program_state.h"
@@ -128,6 +129,13 @@ void OnPrinterCommand(int commandId) {
   }
   BeginBusy(window);
   PumpMessages();
+  if (OnLan() && kind == MODE_RESET3 && g_settings.lanParallel > 1) {
+    ResetSideBySide();
+    EndBusy(window);
+    if (focus != nullptr && IsWindow(focus)) SetDlgFocus(window, focus);
+    FinishOperation();
+    return;
+  }
   int32_t printers = OnLan() && kind == MODE_RESET3 ? g_settings.lanCount : 1;
   for (int32_t i = 0; i < printers; ++i) {
     if (OnLan()) {
@@ -209,6 +217,11 @@ void OnStartWriting() {
   BeginBusy(window);
   // What Get Version showed before is not the version after this write.
   if (g_settings.writingMethod == 1) SetDlgItemTextW(window, IDC_VERSION_RESULT, L"");
+  if (OnLan() && g_settings.lanParallel > 1) {
+    RunParallelWrite();
+    FinishOperation();
+    return;
+  }
   int32_t printers = OnLan() ? g_settings.lanCount : 1;
   g_progress.writeSucceeded = 0;
   HWND dialog = OpenProgressDialog(kProgressWriting);

@@ -16,6 +16,7 @@ struct ProgressState {
   int32_t state;
   int32_t normalCursor;   // 0 while the dialog shows the wait cursor
   int32_t writeSucceeded; // every printer of the run was written
+  int32_t someFailed;     // a run with several printers in flight wrote some, not all
 };
 extern ProgressState g_progress;
 

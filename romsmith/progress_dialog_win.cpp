@@ -2,6 +2,7 @@
 
 #include "exit_codes.h"
 #include "main_window.h"
+#include "parallel_write.h"
 #include "program_frame.h"
 #include "program_state.h"
 #include "resource.h"
@@ -10,7 +11,7 @@
 #include "spooler.h"
 #include "texts.h"
 
-ProgressState g_progress = {kProgressNone, 1, 0};
+ProgressState g_progress = {kProgressNone, 1, 0, 0};
 
 namespace {
 
@@ -40,16 +41,25 @@ void OnOk(HWND dialog) {
     // Wine hands a click to a disabled button too; OK means nothing until
     // the write has ended.
     if (!IsWindowEnabled(GetDlgItem(dialog, IDC_PROGRESS_OK))) return;
-    if (g_progress.writeSucceeded != 0) ReadVersionsAfterWrite(dialog);
+    // A list written side by side is read side by side.
+    if (g_progress.writeSucceeded != 0 && g_settings.portKind == PORT_LAN && g_settings.lanParallel > 1) {
+      ReadVersionsSideBySide(dialog);
+    } else if (g_progress.writeSucceeded != 0) {
+      ReadVersionsAfterWrite(dialog);
+    }
     g_progress.state = kProgressClosing;
     SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kWritingDoneText.In(Language()));
     return;
   }
   bool confirmed = g_progress.state == kProgressClosing && g_progress.writeSucceeded != 0;
   // Judged now, after the run's last give-back: a printer that a later
-  // exchange put back is no longer left on "FILE:".
-  int written = PrintersLeftOnFile().empty() ? kExitWritten : kExitWrittenPrinterLeftOnFile;
+  // exchange put back is no longer left on "FILE:". The closing messages of
+  // a run where some printers failed still end it as failed.
+  int written = g_progress.someFailed != 0          ? kExitWriteFailed
+                : PrintersLeftOnFile().empty() ? kExitWritten
+                                               : kExitWrittenPrinterLeftOnFile;
   g_progress.writeSucceeded = 0;
+  g_progress.someFailed = 0;
   CloseRunRecord(confirmed ? written : g_mainWindow.exitCode);
   DestroyWindow(dialog);
   EndUnattendedRun(confirmed ? written : g_mainWindow.exitCode);

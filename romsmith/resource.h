@@ -63,3 +63,4 @@
 #define IDC_PROGRESS_HUNDRED 1104
 #define IDC_PROGRESS_WAIT_LINE 1105
 #define IDC_PROGRESS_CLOSING 1106
+#define IDC_PROGRESS_LIST 1107  // made at run time when several printers are written at once

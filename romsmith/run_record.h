@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "printer_connection.h"
 
@@ -23,6 +25,17 @@ void RecordRunConfirmed();
 // printer's version first (the printer runs during the write).
 void RecordPrinterStart(int32_t index);
 void RecordPrinterEnd(int32_t index, int32_t result);
+// A printer of a run with several printers in flight ended: its own bytes
+// and time, as the one-by-one figures of RecordPrinterEnd belong to one
+// printer at a time.
+void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds);
+// True while the open record reads versions around the writes (Update mode).
+bool RecordReadsVersions();
+// A version read of printer `index` made by the caller (several printers
+// read at once), before or after its write; `read` false when it did not answer.
+void RecordVersionRead(int32_t index, bool beforeWrite, bool read, const std::u16string& version);
+// The printers of the open record that were written, in list order.
+std::vector<int32_t> RecordWrittenPrinters();
 // In Update mode, once the operator has confirmed the POWER lamp: reads the
 // version of each written printer again, a few tries within 15 s per printer
 // and 2 minutes in all (a try in progress included), with a line in the
@@ -31,6 +44,9 @@ void RecordPrinterEnd(int32_t index, int32_t result);
 // the printers still left on "FILE:" are named. Never changes the run's
 // result. Does nothing in Rewrite All mode.
 void ReadVersionsAfterWrite(HWND dialog);
+// The version label after an Update write: the version read after the write
+// from the printer left selected, or empty when it was not read.
+void ShowVersionOfSelectedPrinter();
 // Saves a confirmed record as it stands, with the bytes sent so far: the
 // session is ending (log-off, shutdown) and the process may end without
 // another word.

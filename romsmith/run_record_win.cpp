@@ -155,6 +155,7 @@ void BeginRunRecord(const wchar_t* path, const CommandBuffer& firmware) {
   while (!label.empty() && label.front() == u' ') label.erase(0, 1);
   r.fileLabel = label;
   r.automatic = g_frame.interactive == 0;
+  r.parallel = g_settings.portKind == PORT_LAN && g_settings.lanParallel > 1 ? g_settings.lanParallel : 1;
   const int32_t printers = g_settings.portKind == PORT_LAN ? g_settings.lanCount : 1;
   for (int32_t i = 0; i < printers; ++i) {
     ReportPrinter p = PortEntry(i);
@@ -202,6 +203,45 @@ void RecordPrinterEnd(int32_t index, int32_t result) {
   SaveAsItStands();
 }
 
+void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds) {
+  const uint32_t saved = g_sentBytes;
+  g_sentBytes = bytesSent;
+  RecordPrinterEnd(index, result);
+  g_sentBytes = saved;
+  if (g_record.open && index >= 0 && index < static_cast<int32_t>(g_record.report.printers.size())) {
+    g_record.report.printers[static_cast<size_t>(index)].seconds = seconds;
+  }
+}
+
+bool RecordReadsVersions() { return g_record.open && g_record.report.mode == 1; }
+
+void RecordVersionRead(int32_t index, bool beforeWrite, bool read, const std::u16string& version) {
+  if (!g_record.open || index < 0 || index >= static_cast<int32_t>(g_record.report.printers.size())) return;
+  ReportPrinter& p = g_record.report.printers[static_cast<size_t>(index)];
+  (beforeWrite ? p.beforeRead : p.afterRead) = read;
+  if (read) (beforeWrite ? p.versionBefore : p.versionAfter) = version;
+}
+
+std::vector<int32_t> RecordWrittenPrinters() {
+  std::vector<int32_t> written;
+  for (size_t i = 0; g_record.open && i < g_record.report.printers.size(); ++i) {
+    if (g_record.report.printers[i].result == "written") written.push_back(static_cast<int32_t>(i));
+  }
+  return written;
+}
+
+void ShowVersionOfSelectedPrinter() {
+  // The label shows the printer left selected, as Get Version would: its
+  // version read after the write, or nothing when it could not be read.
+  const size_t selected = g_settings.portKind == PORT_LAN ? static_cast<size_t>(g_settings.selectedLan) : 0;
+  std::wstring text;
+  if (g_record.open && selected < g_record.report.printers.size() && g_record.report.printers[selected].afterRead) {
+    const std::u16string& version = g_record.report.printers[selected].versionAfter;
+    text = L" " + std::wstring(version.begin(), version.end());
+  }
+  SetDlgItemTextW(g_program.mainWindow, IDC_VERSION_RESULT, text.c_str());
+}
+
 void ReadVersionsAfterWrite(HWND dialog) {
   if (g_settings.writingMethod != 1) return;
   // An Exit meanwhile waits for the reads, as it waits for any exchange.
@@ -227,15 +267,7 @@ void ReadVersionsAfterWrite(HWND dialog) {
       p.afterRead = ReadVersion(static_cast<int32_t>(i), &p.versionAfter);
     }
   }
-  // The label shows the printer left selected, as Get Version would: its
-  // version read now, or nothing when it could not be read.
-  const size_t selected = g_settings.portKind == PORT_LAN ? static_cast<size_t>(g_settings.selectedLan) : 0;
-  std::wstring text;
-  if (g_record.open && selected < g_record.report.printers.size() && g_record.report.printers[selected].afterRead) {
-    const std::u16string& version = g_record.report.printers[selected].versionAfter;
-    text = L" " + std::wstring(version.begin(), version.end());
-  }
-  SetDlgItemTextW(g_program.mainWindow, IDC_VERSION_RESULT, text.c_str());
+  ShowVersionOfSelectedPrinter();
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
   // Each read gave the spooler's printers back once more: what is still on
   // "FILE:" is known only now.

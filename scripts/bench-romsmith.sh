@@ -11,13 +11,22 @@
 # Romsmith run writes a 600 KB file to all of them, against a plain sender
 # that writes the same file to each in turn; printed are both totals, their
 # ratio and Romsmith's time per printer beyond its transfer (the sinks time
-# each transfer). Last, Get Version (the selected printer) and Reset Printer
+# each transfer). Then Get Version (the selected printer) and Reset Printer
 # (the whole list) against simulated printers at the same addresses.
+# Then several printers at once: one printer alone, and a list of 50 written
+# one after another ([LAN_SEND] Parallel=1) and side by side (Parallel=64),
+# each printer reading about 1 MB/s, a 600 KB file; from the confirmation
+# to the POWER-lamp message, with Romsmith's processor time over the same
+# stretch. Last, an Update-mode list of ten simulated printers, one by one
+# and side by side (Parallel=10, the version reads all at once too), against
+# a Rewrite All run to the same list: the time per printer, and what the
+# version reads around each write add to it.
 # Not part of scripts/test.sh.
 #   scripts/bench-romsmith.sh [BUILD_DIR]      (default build/x86_64, built first)
 # Environment: BENCH_BYTES (default 4194304), SLOW_RATE (default 1000000),
 # LIST_PRINTERS (default 20), LIST_BYTES (default 614400), LIST_RATE
-# (default 1000000).
+# (default 1000000), FLEET_PRINTERS (default 50), FLEET_PARALLEL (default 64),
+# UPDATE_PRINTERS (default 10).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" != "--inside" ]; then
@@ -163,3 +172,88 @@ for command in version reset; do
   grep '^Romsmith reported' "$work/command.txt" >&3 || true
 done
 stop_sink
+
+# Several printers at once: each run is one automatic Romsmith write to a
+# list of sinks; prints its time, its processor time and how many transfers
+# arrived whole.
+fleet_printers=${FLEET_PRINTERS:-50}
+fleet_parallel=${FLEET_PARALLEL:-64}
+fleet_run() {
+  local label=$1 printers=$2 parallel=$3 folder="$work/Fleet-$1"
+  local hosts=()
+  for i in $(seq 2 $((printers + 1))); do hosts+=("${base}$i"); done
+  ROMSMITH_PARALLEL=$parallel wine "$operator" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" \
+    "$build/lanquay/lanquay.dll" PowerOn LAN English "${hosts[@]}"
+  python3 "$root/tools/make_firmware.py" "$folder/fleet.hex" "$list_bytes"
+  rm -rf "$folder/Log"
+  python3 -u "$root/tools/bench_sink.py" "$(IFS=,; echo "${hosts[*]}")" --ports 9100 --expect "$list_bytes" \
+    --rate "$list_rate" --report >"$work/fleet-sink.txt" 2>&1 &
+  sink_pid=$!
+  await_ready "$work/fleet-sink.txt"
+  wine "$operator" write "$(winepath -w "$folder")" "$(winepath -w "$folder/fleet.hex")" | tr -d '\r' \
+    >"$work/fleet-operator.txt" || true
+  stop_sink
+  python3 - "$label" "$printers" "$parallel" "$list_bytes" "$work/fleet-sink.txt" "$work/fleet-operator.txt" \
+    >>"$work/fleet.txt" <<'PY'
+import re, sys
+label, n, parallel, total = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
+sink, operator = open(sys.argv[5]).read(), open(sys.argv[6]).read()
+whole = sum(1 for l in sink.splitlines() if l.startswith("CONN ") and int(l.split()[2]) == total)
+writing = float(re.search(r"confirmed to POWER lamp ([\d.]+) s", operator).group(1))
+cpu = re.search(r"processor: ([\d.]+) s", operator)
+code = re.search(r"exit code: (\d+)", operator).group(1)
+print("%s %.3f" % (label, writing))
+print("  %-22s %3d printer(s), Parallel=%-3s %7.2f s confirmation to POWER lamp, processor %s s, %d of %d whole, "
+      "exit code %s" % (label, n, parallel, writing, cpu.group(1) if cpu else "?", whole, n, code))
+PY
+}
+say "Several printers at once: $fleet_printers printers reading about $list_rate bytes/s, $list_bytes bytes each"
+: >"$work/fleet.txt"
+fleet_run alone 1 1
+fleet_run one-by-one "$fleet_printers" 1
+fleet_run side-by-side "$fleet_printers" "$fleet_parallel"
+grep '^  ' "$work/fleet.txt" >&3
+python3 - "$work/fleet.txt" >&3 <<'PY'
+import sys
+t = dict(l.split() for l in open(sys.argv[1]) if not l.startswith(" "))
+print("  side by side / alone: %.2f (goal at most 1.2); one after another / side by side: %.1f"
+      % (float(t["side-by-side"]) / float(t["alone"]), float(t["one-by-one"]) / float(t["side-by-side"])))
+PY
+
+# Update mode, one by one: the version reads before each write and after
+# the POWER lamp, against a Rewrite All run to the same simulated list.
+update_printers=${UPDATE_PRINTERS:-10}
+hosts=()
+for i in $(seq 2 $((update_printers + 1))); do hosts+=("${base}$i"); done
+sim_args=()
+for h in "${hosts[@]}"; do sim_args+=(--tcp "$h"); done
+python3 -u "$root/tools/printer_sim.py" --control "${base}1:19900" "${sim_args[@]}" >"$work/sim.txt" 2>&1 &
+sink_pid=$!
+await_ready "$work/sim.txt"
+say "Update mode, a list of $update_printers simulated printers one by one, $list_bytes bytes each"
+for run in PowerOn Online Online:$update_printers; do
+  type=${run%%:*}
+  parallel=""
+  [ "$run" != "$type" ] && parallel=${run#*:}
+  folder="$work/Update-$type$parallel"
+  ROMSMITH_PARALLEL=$parallel wine "$operator" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" \
+    $type LAN English "${hosts[@]}"
+  file="$folder/update.hex"
+  [ $type = Online ] && file="$folder/update.hx1"
+  python3 "$root/tools/make_firmware.py" "$file" "$list_bytes"
+  rm -rf "$folder/Log"
+  started=$(date +%s.%N)
+  wine "$operator" write "$(winepath -w "$folder")" "$(winepath -w "$file")" | tr -d '\r' >"$work/update.txt" || true
+  ended=$(date +%s.%N)
+  python3 - "$type" "$update_printers" "$started" "$ended" "$work/update.txt" "$parallel" >&3 <<'PY'
+import re, sys
+kind, n, started, ended, operator = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), open(sys.argv[5]).read()
+writing = float(re.search(r"confirmed to POWER lamp ([\d.]+) s", operator).group(1))
+code = re.search(r"exit code: (\d+)", operator).group(1)
+name = ("Update mode" if kind == "Online" else "Rewrite All") + (", Parallel=" + sys.argv[6] if sys.argv[6] else "")
+print("  %-26s confirmation to POWER lamp %.3f s per printer; the whole run, reads after the POWER lamp "
+      "included, %.3f s per printer (exit code %s)" % (name, writing / n, (ended - started) / n, code))
+PY
+done
+stop_sink
+

@@ -5,8 +5,10 @@
 # run (the file on Romsmith's command line). A driver answers Romsmith's
 # windows as the operator would: the confirmation, the POWER lamp message
 # (with the Enter key) and the end of writing. Prints what the printer
-# received, Romsmith's result and where the pictures and logs are; Wine's own
-# output goes to the log only.
+# received, Romsmith's result, where the run report is and its text, and
+# where the pictures and logs are; Wine's own output goes to the log only.
+# The interactive run's LAN list of five is written four at a time
+# ([LAN_SEND] Parallel=4).
 #   bash scripts/demo.sh                 the demo
 #   bash scripts/demo.sh --interactive   Romsmith on the simulated printers,
 #                                        for a person at a desktop (DISPLAY)
@@ -23,11 +25,13 @@ build="${KIT_DEMO_BUILD:-$root/build/x86_64}"
 base="${KIT_SIM_BASE:-127.0.0.}"
 
 # The program folder as shipped (both programs and lanquay), with settings
-# for COM5 and the LAN list of three simulated printers, and the samples.
+# for COM5 and the LAN list of simulated printers (three; five written four
+# at a time in the interactive run), and the samples.
 prepare_folder() {
-  local mode=$1 folder=$2
-  wine "$build/tools/romsmith_operator.exe" prepare "$(winepath -w "$folder")" "$build/romsmith/Romsmith.exe" \
-    "$build/lanquay/lanquay.dll" PowerOn COM English "${base}2" "${base}3" "${base}4"
+  local mode=$1 folder=$2 parallel="" hosts=("${base}2" "${base}3" "${base}4")
+  [ "$mode" = interactive ] && parallel=4 && hosts+=("${base}5" "${base}6")
+  ROMSMITH_PARALLEL=$parallel wine "$build/tools/romsmith_operator.exe" prepare "$(winepath -w "$folder")" \
+    "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" PowerOn COM English "${hosts[@]}"
   cp "$build/tagsmith/Tagsmith.exe" "$folder/"
   python3 "$root/tools/make_firmware.py" "$folder/sample.hex" 614400
   if [ "$mode" = interactive ]; then
@@ -53,7 +57,7 @@ if [ "${1:-}" = "--in-session" ]; then
   prepare_folder "$mode" "$folder"
   if [ "$mode" = interactive ]; then
     say "Romsmith is open on this desktop. Simulated printers: COM5 and the LAN list"
-    say "(${base}2-4). Sample files: $folder/sample.hex (Rewrite All) and sample.hx1 (Update)."
+    say "(${base}2-6, written four at a time: [LAN_SEND] Parallel=4). Sample files: $folder/sample.hex (Rewrite All) and sample.hx1 (Update)."
     say "Close Romsmith (Exit) to end."
     wine "$folder/Romsmith.exe" || true
     python3 - "$base" >&3 <<'PY'
@@ -61,7 +65,7 @@ import socket, sys
 base = sys.argv[1]
 with socket.create_connection((base + "1", 19900), timeout=30) as s:
     f = s.makefile("rwb", buffering=0)
-    for target in ["com"] + [base + str(n) for n in (2, 3, 4)]:
+    for target in ["com"] + [base + str(n) for n in (2, 3, 4, 5, 6)]:
         f.write((target + " received_crc\n").encode())
         _, count, crc = f.readline().decode().split()
         print("printer %-15s received %8s bytes (crc32 %s)" % (target, count, crc))
@@ -80,6 +84,7 @@ PY
   for bmp in "$pictures"/*.bmp; do
     [ -f "$bmp" ] && convert "$bmp" -strip "${bmp%.bmp}.png" && rm -f "$bmp"
   done
+  set +e
   python3 - "$sample" "$rc" "$base" >&3 <<'PY'
 import sys, zlib
 import socket
@@ -99,7 +104,20 @@ print("printer on COM5 received %d bytes (file %d bytes); crc32 %s (file %08x); 
 print("result: %d (%s)" % (rc, "written and confirmed" if rc == 0 and same else "FAILED"))
 sys.exit(0 if same and rc == 0 else 1)
 PY
-  exit $?
+  checked=$?
+  set -e
+  # The run report lives in the session's prefix, which goes with it: a copy
+  # stays beside the pictures.
+  report=$(find "$WINEPREFIX/drive_c/users" -path '*/Romsmith/Reports/Write-*.txt' 2>/dev/null | sort | tail -n 1)
+  if [ -n "$report" ]; then
+    cp "$report" "${report%.txt}.json" "$out/"
+    say "Run report: %LOCALAPPDATA%\\Romsmith\\Reports\\$(basename "$report") (and .json) in the session,"
+    say "copied to $out/$(basename "$report"):"
+    say "$(sed '1s/^\xEF\xBB\xBF//; s/\r$//' "$report")"
+  else
+    say "no run report was found"
+  fi
+  exit $checked
 fi
 
 mode=demo

@@ -2,7 +2,8 @@
 # Pictures of Romsmith and Tagsmith for the README, taken from the real
 # programs under Xvfb: Romsmith's main window in each port kind, the LAN
 # list sorted by address, and the progress dialog while writing and at each
-# closing message; Tagsmith's window after reading a serial number; in
+# closing message, and the progress list of a LAN list written four at a
+# time; Tagsmith's window after reading a serial number; in
 # Japanese and in English. The operator programs drive them; the pictures
 # are cropped to the window.
 #   bash scripts/screenshots.sh      -> docs/screenshots/*.png
@@ -42,6 +43,29 @@ PY
     # Tagsmith after a Get Serial Number, with a number typed for writing.
     wine "$build/tools/tagsmith_operator.exe" "$(winepath -w "$work/Tagsmith-$language")" \
       "$build/tagsmith/Tagsmith.exe" "$build/lanquay/lanquay.dll" $language "$(winepath -w "$pictures/tagsmith.bmp")"
+    # A LAN list of five written four at a time ([LAN_SEND] Parallel=4), in
+    # an automatic run: the progress list half-way and at the POWER lamp.
+    python3 - "$base" <<'PY'
+import socket, sys
+base = sys.argv[1]
+with socket.create_connection((base + "1", 19900), timeout=30) as s:
+    f = s.makefile("rwb", buffering=0)
+    lines = ["%s%d reset" % (base, n) for n in (2, 3, 4, 5, 6)]
+    lines += [base + "2 set fault slow", base + "2 set arg 150000", base + "4 set fault slow", base + "4 set arg 400000"]
+    for line in lines:
+        f.write((line + "\n").encode())
+        assert f.readline().startswith(b"OK")
+PY
+    parallel_folder="$WINEPREFIX/drive_c/RomsmithParallel"
+    parallel_pictures="$work/parallel-$tag"
+    mkdir -p "$parallel_pictures"
+    ROMSMITH_PARALLEL=4 wine "$operator" prepare "$(winepath -w "$parallel_folder")" "$build/romsmith/Romsmith.exe" \
+      "$build/lanquay/lanquay.dll" PowerOn LAN $language "${base}2" "${base}3" "${base}4" "${base}5" "${base}6"
+    python3 "$root/tools/make_firmware.py" "$parallel_folder/sample.hex" 614400
+    wine "$operator" write "$(winepath -w "$parallel_folder")" "$(winepath -w "$parallel_folder/sample.hex")" \
+      "$(winepath -w "$parallel_pictures")" >/dev/null
+    cp "$parallel_pictures/progress_writing.bmp" "$pictures/progress_parallel.bmp"
+    cp "$parallel_pictures/progress_power_lamp.bmp" "$pictures/progress_parallel_power_lamp.bmp"
     for bmp in "$pictures"/*.bmp; do
       name=$(basename "$bmp" .bmp)
       convert "$bmp" -strip "$root/docs/screenshots/${name}_$tag.png"

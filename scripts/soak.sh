@@ -3,16 +3,19 @@
 # behind: one Romsmith writes a 600 KB firmware file to a LAN list of three
 # simulated printers 200 times in a row (the operator program answering,
 # both closing messages confirmed, every printer checked to hold the file),
-# then asks the COM printer for its version 200 times; one Tagsmith writes a
+# then asks the COM printer for its version 200 times; a second Romsmith
+# writes it 50 times to a list of 20 printers with [LAN_SEND] Parallel=16
+# (its worker threads must all end with each run); one Tagsmith writes a
 # new serial number and reads it back 200 times. Per 50 runs the operator
-# records the time per run and the program's handles, GDI and USER objects
+# records the time per run and the program's handles, threads, GDI and USER objects
 # and private bytes (where Wine reports nothing, the nearest real figure;
 # the table says which). The goal: the last 50 runs equal to the first 50 in
 # handles and objects, private bytes within 1 MB, and no slower.
 # Prints the tables and saves them in docs/soak.md. Not part of scripts/test.sh.
 #   scripts/soak.sh [BUILD_DIR]      (default build/x86_64, built first)
 # Environment: SOAK_WRITES, SOAK_VERSIONS, SOAK_SERIALS (runs of each,
-# default 200), SOAK_OUT (default docs/soak.md).
+# default 200), SOAK_PARALLEL_WRITES (default 50), SOAK_OUT (default
+# docs/soak.md).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" != "--inside" ]; then
@@ -64,7 +67,8 @@ program=$3
 table=$4
 work=$(mktemp -d /tmp/kit-soak.XXXXXX)
 trap '"$root/tools/sim_fixture.sh" stop "$work/sim"; rm -rf "$work"' EXIT
-"$root/tools/sim_fixture.sh" start "$work/sim"
+# Twenty simulated printers for the list written side by side.
+KIT_SIM_PRINTERS=20 "$root/tools/sim_fixture.sh" start "$work/sim"
 host="${KIT_SIM_BASE:-127.0.0.}"
 # Without a window manager, Wine waits up to 2 s for one each time it hides
 # a managed window (the confirmation, the progress dialog, the boxes).
@@ -79,6 +83,16 @@ if [ "$program" = romsmith ]; then
   rm -rf "$folder/Log"
   wine "$build/tools/romsmith_operator.exe" soak "$(winepath -w "$folder")" "$(winepath -w "$folder/soak.hex")" \
     "${SOAK_WRITES:-200}" "${SOAK_VERSIONS:-200}" >"$work/table.md" || rc=$?
+  echo >>"$work/table.md"
+  parallel_folder="$work/RomsmithParallel"
+  hosts=()
+  for i in $(seq 2 21); do hosts+=("${host}$i"); done
+  ROMSMITH_PARALLEL=16 wine "$build/tools/romsmith_operator.exe" prepare "$(winepath -w "$parallel_folder")" \
+    "$build/romsmith/Romsmith.exe" "$build/lanquay/lanquay.dll" PowerOn LAN English "${hosts[@]}"
+  cp "$folder/soak.hex" "$parallel_folder/soak.hex"
+  rm -rf "$parallel_folder/Log"
+  ROMSMITH_PARALLEL=16 wine "$build/tools/romsmith_operator.exe" soak "$(winepath -w "$parallel_folder")" \
+    "$(winepath -w "$parallel_folder/soak.hex")" "${SOAK_PARALLEL_WRITES:-50}" 0 >>"$work/table.md" || rc=$?
   echo >>"$work/table.md"
 else
   # Tagsmith's folder has no "Log" folder either.

@@ -1,6 +1,7 @@
 #include "tools/process_figures.h"
 
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -192,6 +193,21 @@ Figure PrivateBytes(HANDLE process, const std::wstring& exePath) {
               std::to_string(have ? counters.PrivateUsage : 0) + ")"};
 }
 
+// The threads the system lists for the process: a worker that outlived its
+// run would stay in the list.
+Figure Threads(DWORD pid) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return {};
+  long long count = 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    count += entry.th32OwnerProcessID == pid ? 1 : 0;
+  }
+  CloseHandle(snapshot);
+  return {count, "threads of the process in a Toolhelp snapshot"};
+}
+
 std::string Shown(const Figure& figure) {
   return figure.value < 0 ? std::string("not measured") : std::to_string(figure.value);
 }
@@ -217,11 +233,38 @@ double Now() {
 
 }  // namespace
 
+double ProcessorSeconds(DWORD pid, const std::wstring& exePath, std::string* source) {
+  if (!UnderWine()) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    FILETIME created, exited, kernel, user;
+    const bool have = process && GetProcessTimes(process, &created, &exited, &kernel, &user);
+    if (process) CloseHandle(process);
+    if (!have) return -1;
+    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    if (source) *source = "GetProcessTimes";
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+  }
+  // Wine does not keep other processes' times: the Linux process's utime
+  // and stime (fields 14 and 15 of its stat, in USER_HZ ticks of 1/100 s).
+  const std::wstring folder = LinuxProcFolder(exePath);
+  if (folder.empty()) return -1;
+  const std::string stat = ReadWholeFile(folder + L"\\stat");
+  const size_t name = stat.rfind(')');
+  if (name == std::string::npos) return -1;
+  unsigned long long utime = 0, stime = 0;
+  if (sscanf(stat.c_str() + name + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2) {
+    return -1;
+  }
+  if (source) *source = "utime and stime of the Linux process";
+  return static_cast<double>(utime + stime) / 100.0;
+}
+
 ProcessFigures Sample(DWORD pid, const std::wstring& exePath) {
   ProcessFigures figures;
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
   if (!process) return figures;
   figures.handles = Handles(process, pid);
+  figures.threads = Threads(pid);
   figures.gdiObjects = GdiObjects(process);
   figures.userObjects = UserObjects(process, pid);
   figures.privateBytes = PrivateBytes(process, exePath);
@@ -230,14 +273,15 @@ ProcessFigures Sample(DWORD pid, const std::wstring& exePath) {
 }
 
 bool SoakTable::Print() const {
-  printf("| runs | seconds per run | handles | GDI objects | USER objects | private bytes |\n");
-  printf("|---|---|---|---|---|---|\n");
-  printf("| before the first | | %s | %s | %s | %s |\n", Shown(start_.handles).c_str(), Shown(start_.gdiObjects).c_str(),
-         Shown(start_.userObjects).c_str(), Kilobytes(start_.privateBytes).c_str());
+  printf("| runs | seconds per run | handles | threads | GDI objects | USER objects | private bytes |\n");
+  printf("|---|---|---|---|---|---|---|\n");
+  printf("| before the first | | %s | %s | %s | %s | %s |\n", Shown(start_.handles).c_str(),
+         Shown(start_.threads).c_str(), Shown(start_.gdiObjects).c_str(), Shown(start_.userObjects).c_str(),
+         Kilobytes(start_.privateBytes).c_str());
   for (const Block& b : blocks_) {
-    printf("| %d-%d | %.3f | %s | %s | %s | %s |\n", b.firstRun, b.lastRun, b.secondsPerRun,
-           Shown(b.after.handles).c_str(), Shown(b.after.gdiObjects).c_str(), Shown(b.after.userObjects).c_str(),
-           Kilobytes(b.after.privateBytes).c_str());
+    printf("| %d-%d | %.3f | %s | %s | %s | %s | %s |\n", b.firstRun, b.lastRun, b.secondsPerRun,
+           Shown(b.after.handles).c_str(), Shown(b.after.threads).c_str(), Shown(b.after.gdiObjects).c_str(),
+           Shown(b.after.userObjects).c_str(), Kilobytes(b.after.privateBytes).c_str());
   }
   printf("\nFigures after the last run of each block. Handles: %s. GDI objects: %s. USER objects: %s. "
          "Private bytes: %s.\n\n",
@@ -256,11 +300,13 @@ bool SoakTable::Print() const {
   const bool memoryKept = first.privateBytes.value >= 0 && last.privateBytes.value >= 0 && grown <= 1024 * 1024;
   // The machine is shared: a quarter more time per run is within its noise.
   const bool notSlower = lastTime <= firstTime * 1.25;
-  const bool ok = same(first.handles, last.handles) && same(first.gdiObjects, last.gdiObjects) &&
+  const bool ok = same(first.handles, last.handles) && same(first.threads, last.threads) &&
+                  same(first.gdiObjects, last.gdiObjects) &&
                   same(first.userObjects, last.userObjects) && memoryKept && notSlower;
-  printf("%s, first block to last block: handles %s, GDI objects %s, USER objects %s, private bytes %s KB, "
-         "time per run %.3f s to %.3f s: %s.\n",
+  printf("%s, first block to last block: handles %s, threads %s, GDI objects %s, USER objects %s, private bytes "
+         "%s KB, time per run %.3f s to %.3f s: %s.\n",
          operation_.c_str(), Difference(first.handles.value, last.handles.value).c_str(),
+         Difference(first.threads.value, last.threads.value).c_str(),
          Difference(first.gdiObjects.value, last.gdiObjects.value).c_str(),
          Difference(first.userObjects.value, last.userObjects.value).c_str(),
          Difference(first.privateBytes.value / 1024, last.privateBytes.value / 1024).c_str(), firstTime, lastTime,

@@ -1,5 +1,5 @@
 // What a long run of one program costs the system, sampled from outside the
-// program: its handles, GDI and USER objects and private memory. Used by the
+// program: its handles, threads, GDI and USER objects and private memory. Used by the
 // operators' soak runs, which repeat one operation in one program session
 // and compare these figures between the first and the last runs.
 //
@@ -24,6 +24,7 @@ struct Figure {
 
 struct ProcessFigures {
   Figure handles;
+  Figure threads;
   Figure gdiObjects;
   Figure userObjects;
   Figure privateBytes;
@@ -32,6 +33,10 @@ struct ProcessFigures {
 // Samples process `pid`, started from `exePath` (the path as the program was
 // started, used to find its Linux process where Wine's figures are empty).
 ProcessFigures Sample(DWORD pid, const std::wstring& exePath);
+
+// Processor time (user and kernel) the process has used so far, in
+// seconds, or -1 when no source gives it; `source` says which one did.
+double ProcessorSeconds(DWORD pid, const std::wstring& exePath, std::string* source = nullptr);
 
 // One block of runs of a soak and the figures after its last run.
 struct Block {

@@ -3,11 +3,13 @@
 //   romsmith_operator prepare FOLDER ROMSMITH LANQUAY TYPE KIND LANGUAGE [ADDRESS...]
 //       a program folder with the program, lanquay and Romsmith.ini (TYPE
 //       PowerOn or Online, KIND USB/COM/LPT/LAN, LANGUAGE Japan or English,
-//       the addresses as the LAN printer list)
+//       the addresses as the LAN printer list; with ROMSMITH_PARALLEL set in
+//       the environment, [LAN_SEND] Parallel of that value)
 //   romsmith_operator write FOLDER FIRMWARE [PICTURES]
 //       an automatic run on FIRMWARE: confirms, waits for the end of the
 //       write, confirms both closing messages; prints the time of each stage
-//       and the exit code, and exits with it
+//       and the exit code, and the processor time Romsmith used from the
+//       confirmation to the POWER-lamp message; exits with Romsmith's code
 //   romsmith_operator start FOLDER
 //       starts Romsmith from a folder as shipped (no settings file yet),
 //       confirms the start-up notice and leaves with Exit
@@ -22,16 +24,19 @@
 //   romsmith_operator soak FOLDER FIRMWARE WRITES VERSIONS
 //       one Romsmith session: Start writing of FIRMWARE to the LAN list
 //       WRITES times (each printer of the simulator must have received the
-//       file), then Get Version on COM5 VERSIONS times; prints a table of
-//       the time per run and the process's handles, GDI and USER objects
+//       file), then Get Version on COM5 VERSIONS times (none when 0); prints
+//       a table of the time per run and the process's handles, threads, GDI
+//       and USER objects
 //       and private bytes per 50 runs, and exits with 0 when the last 50
 //       runs show no growth over the first 50
 // Pictures are saved as BMP files; the scripts convert them.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +60,8 @@ constexpr int kProgressOk = 700;
 constexpr int kProgressBytes = 1101;
 constexpr int kProgressBar = 1102;
 constexpr int kProgressClosing = 1106;
+// Simulated printers a soak resets before its first run (its lists use them from the second address on).
+constexpr int kSoakPrinters = 20;
 
 double Seconds() {
   LARGE_INTEGER frequency;
@@ -88,7 +95,8 @@ HWND WaitProgressDialog(DWORD pid) {
 
 // From the open progress dialog to its end: a picture while the bytes go
 // out, the failure box or both closing messages. Returns false on failure.
-bool FollowWrite(DWORD pid, HWND progress, const std::wstring& pictures, double* powerLampAt) {
+bool FollowWrite(DWORD pid, HWND progress, const std::wstring& pictures, double* powerLampAt,
+                 const std::function<void()>& atPowerLamp = nullptr) {
   if (!pictures.empty()) {
     // Best effort: a fast printer may be done before a mid-way picture.
     gui::WaitUntil([&] {
@@ -103,6 +111,7 @@ bool FollowWrite(DWORD pid, HWND progress, const std::wstring& pictures, double*
     return failed || gui::ControlEnabled(progress, kProgressOk);
   }, 15 * 60 * 1000);
   *powerLampAt = Seconds();
+  if (atPowerLamp) atPowerLamp();
   if (failed) {
     gui::MessageBoxSeen box = gui::MessageBoxes(pid).front();
     printf("Romsmith reported: %s\n", FirstLine(box.text).c_str());
@@ -116,8 +125,11 @@ bool FollowWrite(DWORD pid, HWND progress, const std::wstring& pictures, double*
   // The first OK as the Enter key, which the program's keyboard hook turns
   // into the button's command.
   std::wstring lamp = gui::ControlText(progress, kProgressClosing);
-  if (!gui::PressKey(progress, VK_RETURN) ||
-      !gui::WaitUntil([&] { return gui::ControlText(progress, kProgressClosing) != lamp; })) {
+  // In Update mode the versions are read again before the done text: OK
+  // stays disabled meanwhile.
+  if (!gui::PressKey(progress, VK_RETURN) || !gui::WaitUntil([&] {
+        return gui::ControlText(progress, kProgressClosing) != lamp && gui::ControlEnabled(progress, kProgressOk);
+      }, 60000)) {
     fprintf(stderr, "operator: Enter did not confirm the POWER lamp message: %s\n", gui::LastError().c_str());
     return false;
   }
@@ -145,6 +157,8 @@ int Prepare(int argc, wchar_t** argv) {
     swprintf(value, 128, L"1,KM-510,%ls,00:11:22:33:44:%02d", argv[i], i - 6);
     keys.push_back({L"IPAddress", key, value});
   }
+  const wchar_t* parallel = _wgetenv(L"ROMSMITH_PARALLEL");
+  if (parallel && *parallel) keys.push_back({L"LAN_SEND", L"Parallel", parallel});
   if (!folder.EnableLog() || !folder.WriteSettings(keys)) return Fail("settings");
   return 0;
 }
@@ -165,11 +179,20 @@ int Write(int argc, wchar_t** argv) {
   double confirmed = asked;
   double powerLamp = asked;
   if (box.cancelButton) {  // the confirmation; any other box ends the run with its OK
+    const std::wstring exe = folder + L"\\Romsmith.exe";
+    const double cpuAtConfirmation = soak::ProcessorSeconds(romsmith.pid(), exe);
     if (!gui::PressBoxButton(box, IDOK)) return Fail("confirm");
     confirmed = Seconds();
     HWND progress = WaitProgressDialog(romsmith.pid());
     if (!progress) return Fail("progress dialog");
-    written = FollowWrite(romsmith.pid(), progress, pictures, &powerLamp);
+    written = FollowWrite(romsmith.pid(), progress, pictures, &powerLamp, [&] {
+      std::string source;
+      const double cpu = soak::ProcessorSeconds(romsmith.pid(), exe, &source);
+      if (cpu >= 0 && cpuAtConfirmation >= 0) {
+        printf("processor: %.3f s from the confirmation to the POWER lamp (%s)\n", cpu - cpuAtConfirmation,
+               source.c_str());
+      }
+    });
   } else {
     gui::PressBoxButton(box, IDOK);
   }
@@ -318,7 +341,9 @@ bool WriteToLanList(DWORD pid, HWND main, const std::string& expected) {
   HWND progress = WaitProgressDialog(pid);
   double unused = 0;
   if (!progress || !FollowWrite(pid, progress, L"", &unused) || !MainIdle(pid, main)) return false;
-  for (int printer : {2, 3, 4}) {
+  // The list's printers are the simulator's, from its second address on.
+  const auto listed = static_cast<int>(SendMessageW(GetDlgItem(main, kLanList), LVM_GETITEMCOUNT, 0, 0));
+  for (int printer = 2; printer < 2 + listed; ++printer) {
     std::string got = SimCommand(SimHost(printer) + " received_crc");
     if (got != expected) {
       printf("printer %s holds \"%s\", not \"%s\"\n", SimHost(printer).c_str(), got.c_str(), expected.c_str());
@@ -356,7 +381,7 @@ int SoakRun(int argc, wchar_t** argv) {
   std::vector<unsigned char> bytes = ReadBytes(firmware);
   char expected[64];
   snprintf(expected, sizeof(expected), "OK %zu %08x", bytes.size(), static_cast<unsigned>(Crc32(bytes)));
-  for (int printer : {2, 3, 4}) SimCommand(SimHost(printer) + " reset");
+  for (int printer = 2; printer < 2 + kSoakPrinters; ++printer) SimCommand(SimHost(printer) + " reset");
   SimCommand("com reset");
 
   gui::Program romsmith;
@@ -368,17 +393,22 @@ int SoakRun(int argc, wchar_t** argv) {
     return Fail("main window with the firmware file");
   }
   char title[128];
-  snprintf(title, sizeof(title), "Romsmith, Start writing of %zu bytes to the LAN list of three printers",
-           bytes.size());
+  const auto listed = static_cast<int>(SendMessageW(GetDlgItem(main, kLanList), LVM_GETITEMCOUNT, 0, 0));
+  const wchar_t* parallel = _wgetenv(L"ROMSMITH_PARALLEL");
+  snprintf(title, sizeof(title), "Romsmith, Start writing of %zu bytes to the LAN list of %d printers%s%s",
+           bytes.size(), listed, parallel ? ", Parallel=" : "", parallel ? gui::Narrow(parallel).c_str() : "");
   printf("### %s\n\n", title);
   bool ok = soak::Soak(title, pid, exe, writes, [&](int) { return WriteToLanList(pid, main, expected); });
 
-  if (!gui::Click(main, kKindCom) || !gui::WaitUntil([&] { return gui::ControlEnabled(main, kGetVersion); })) {
-    return Fail("port kind COM");
+  if (versions > 0) {
+    if (!gui::Click(main, kKindCom) || !gui::WaitUntil([&] { return gui::ControlEnabled(main, kGetVersion); })) {
+      return Fail("port kind COM");
+    }
+    printf("\n### Romsmith, Get Version on COM5\n\n");
+    ok = soak::Soak("Romsmith, Get Version on COM5", pid, exe, versions,
+                    [&](int) { return GetVersion(pid, main); }) &&
+         ok;
   }
-  printf("\n### Romsmith, Get Version on COM5\n\n");
-  ok = soak::Soak("Romsmith, Get Version on COM5", pid, exe, versions, [&](int) { return GetVersion(pid, main); }) &&
-       ok;
 
   DWORD code = 0;
   if (!gui::Click(main, kExit) || !romsmith.WaitExit(&code)) return Fail("exit");

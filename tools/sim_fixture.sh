@@ -3,7 +3,8 @@
 #   sim_fixture.sh start|stop STATE_DIR
 #   sim_fixture.sh run STATE_DIR COMMAND [ARGS...]
 # The COM printer appears as COM5 of the current WINEPREFIX; LAN printers
-# listen on ${KIT_SIM_BASE}2 .. ${KIT_SIM_BASE}4 and the control port on
+# listen on ${KIT_SIM_BASE}2 .. ${KIT_SIM_BASE}6 (up to ${KIT_SIM_BASE}N+1 with
+# KIT_SIM_PRINTERS=N, for the long lists of the soak run) and the control port on
 # ${KIT_SIM_BASE}1:19900. KIT_SIM_BASE (default "127.0.0.") lets test runs
 # that share a machine use different loopback addresses.
 # `run` draws a loopback range of its own for KIT_SIM_BASE (another draw
@@ -20,9 +21,11 @@ case "$action" in
     [ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; exit 1; }
     [ -f "$state/sim.pid" ] && kill "$(cat "$state/sim.pid")" 2>/dev/null || true
     mkdir -p "$WINEPREFIX/dosdevices"
+    tcp=()
+    for i in $(seq 2 $(( ${KIT_SIM_PRINTERS:-5} + 1 ))); do tcp+=(--tcp "${base}$i"); done
     python3 -u "$here/printer_sim.py" --control "${base}1:19900" \
       --pty "$WINEPREFIX/dosdevices/com5" \
-      --tcp "${base}2" --tcp "${base}3" --tcp "${base}4" >"$state/sim.log" 2>&1 &
+      "${tcp[@]}" >"$state/sim.log" 2>&1 &
     echo $! >"$state/sim.pid"
     for _ in $(seq 100); do
       grep -q READY "$state/sim.log" && exit 0

@@ -107,7 +107,7 @@ std::wstring SimAddress(int printer) {
 }
 
 bool ResetSimulator() {
-  for (int printer : {0, 2, 3, 4}) {
+  for (int printer : {0, 2, 3, 4, 5, 6}) {
     if (SimCommand(Target(printer) + " reset") != "OK") return false;
   }
   return true;
@@ -143,7 +143,9 @@ bool RomsmithSession::Prepare(const RomsmithSetup& wanted) {
     wchar_t mac[32];
     swprintf(key, 16, L"Port%03d", static_cast<int>(i + 1));
     swprintf(mac, 32, L"00:11:22:33:44:%02d", setup.lanPrinters[i]);
-    keys.push_back({L"IPAddress", key, L"1,KM-510," + SimAddress(setup.lanPrinters[i]) + L"," + mac});
+    const bool sx = std::count(setup.sxPrinters.begin(), setup.sxPrinters.end(), setup.lanPrinters[i]) != 0;
+    keys.push_back({L"IPAddress", key, (sx ? L"0" : L"1") + std::wstring(L",KM-510,") + SimAddress(setup.lanPrinters[i]) +
+                                           L"," + mac});
   }
   firmwareName = setup.firmwareName;
   if (!firmwareName.empty()) {

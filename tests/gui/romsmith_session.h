@@ -22,6 +22,7 @@ struct RomsmithSetup {
   bool updateMode = false;                 // Update a part of ROM area instead of Rewrite All
   std::wstring kind = L"COM";              // [Port] Connected
   std::vector<int> lanPrinters;            // simulated printer numbers (SimHost) in list order
+  std::vector<int> sxPrinters;             // of those, found through the other vendor's library (slot 0)
   std::wstring firmwareName;               // a file made in the folder
   bool nameInSettings = true;              // and named in [Send] Filename
   size_t firmwareBytes = 150 * 1024;

@@ -41,6 +41,7 @@ struct AutoRun {
   int refusal = 20;  // kRejected: the message, with the expected extension
   const wchar_t* stuck = nullptr;  // a fake spooler printer put back only after `stuckTimes` failed tries
   int stuckTimes = 0;
+  int parallel = 0;  // [LAN_SEND] Parallel (0: no key)
 };
 void PrintTo(const AutoRun& flow, std::ostream* out) { *out << flow.name; }
 
@@ -69,6 +70,7 @@ TEST_P(RomsmithAutomatic, EndsByItselfWithItsCode) {
   if (run.end == AutoEnd::kWrittenLeftOnFile) setup.stuckPrinter = L"Receipt COM";
   if (run.stuck != nullptr) setup.stuckPrinter = run.stuck;
   setup.stuckTimes = run.stuckTimes;
+  if (run.parallel != 0) setup.extra.push_back({L"LAN_SEND", L"Parallel", std::to_wstring(run.parallel)});
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   switch (run.start) {
     case AutoStart::kPath: ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError(); break;
@@ -202,6 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
         AutoRun{"EmptyLanList", true, L"LAN", {}, L"fw.hx1", AutoEnd::kEmptyList, kExitNoLanPrinters, nullptr},
         AutoRun{"ClosedWhileWriting", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kClosedWhileWriting, kExitInterrupted,
                 "interrupted"},
+        // Side by side, the close waits for the workers as it waits for a one-by-one write.
+        AutoRun{"ClosedWhileWritingSideBySide", true, L"LAN", {2}, L"fw.hx1", AutoEnd::kClosedWhileWriting,
+                kExitInterrupted, "interrupted", AutoStart::kPath, 150 * 1024, 20, nullptr, 0, 2},
         AutoRun{"QuotedPathWithSpace", false, L"COM", {}, L"new fw.hex", AutoEnd::kWritten, kExitWritten, "written",
                 AutoStart::kQuotedPath},
         AutoRun{"EmptyFile", false, L"COM", {}, L"fw.hex", AutoEnd::kRejected, kExitFileRejected, nullptr,

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <clocale>
+#include <sstream>
 #include <thread>
 
 #include "core/run_report_files.h"
 #include "core/spooler_journal.h"
+#include "romsmith/exit_codes.h"
 #include "romsmith/resource.h"
 #include "romsmith_session.h"
 #include "tests/json_check.h"
@@ -41,6 +43,9 @@ struct WriteFlow {
   bool meddles = false;             // file-name, kind and mode commands arrive during the write
   std::u16string stuck = u"";       // a fake spooler printer that cannot be put back from "FILE:"
   int usbPulled = 0;                // USB: of three printers, the last selected, this many pulled before the click
+  int parallel = 0;                 // [LAN_SEND] Parallel (0: no key)
+  bool automatic = false;           // started with the file on the command line; ends by itself
+  std::vector<int> sxPrinters = {};  // found through the other vendor's library (its test stand-in)
 };
 void PrintTo(const WriteFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -54,10 +59,19 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   const WriteFlow& flow = GetParam();
   ASSERT_TRUE(ResetSimulator());
   for (const std::string& fault : flow.faults) {
-    // "<printer> <fault>", or "<printer> set <key> <value>" for another setting.
-    int printer = std::stoi(fault);
-    const std::string rest = fault.substr(fault.find(' ') + 1);
-    ASSERT_EQ(SimCommand(SimHost(printer) + (rest.rfind("set ", 0) == 0 ? " " : " set fault ") + rest), "OK");
+    // "<printer> <fault> [<arg>]", or "<printer> set <key> <value>" for another setting.
+    std::istringstream words(fault);
+    int printer = 0;
+    std::string name, arg;
+    words >> printer >> name >> arg;
+    if (name == "set") {
+      ASSERT_EQ(SimCommand(SimHost(printer) + fault.substr(fault.find(' '))), "OK");
+      continue;
+    }
+    ASSERT_EQ(SimCommand(SimHost(printer) + " set fault " + name), "OK");
+    if (!arg.empty()) {
+      ASSERT_EQ(SimCommand(SimHost(printer) + " set arg " + arg), "OK");
+    }
   }
   for (int printer : flow.nextVersion != nullptr ? flow.lanList : std::vector<int>()) {
     ASSERT_EQ(SimCommand(SimHost(printer) + " set next_version " + flow.nextVersion), "OK");
@@ -82,16 +96,26 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   setup.stuckPrinter = std::wstring(flow.stuck.begin(), flow.stuck.end());
   setup.usbPrinters = flow.usbPulled != 0 ? 3 : 0;
   setup.extra = {{L"Port", L"PortUSB", L"fe5a/0a01/(Serial No:KIT3)"}};
+  setup.nameInSettings = !flow.automatic;
+  if (flow.parallel != 0) setup.extra.push_back({L"LAN_SEND", L"Parallel", std::to_wstring(flow.parallel)});
+  setup.sxPrinters = flow.sxPrinters;
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
-  ASSERT_TRUE(s.Start()) << LastError();
-  ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }))
-      << "Start writing stays disabled with " << gui::Narrow(gui::ControlText(s.main, IDC_FILE_NAME));
-  // The USB selection is kept by position: after the pull, the last printer left.
-  ASSERT_TRUE(flow.usbPulled == 0 || s.folder.WriteFile(L"usb.txt", {static_cast<unsigned char>('3' - flow.usbPulled)}));
-  s.usbSerial = L"KIT" + std::to_wstring(3 - flow.usbPulled);
-  s.NewLogLines();
-
-  ASSERT_TRUE(gui::Click(s.main, IDC_START_WRITING)) << LastError();
+  if (!flow.sxPrinters.empty()) {
+    ASSERT_TRUE(s.folder.Copy(SXJCP32_STUB_DLL, L"SxJcp32.dll")) << LastError();
+  }
+  if (flow.automatic) {
+    ASSERT_TRUE(s.Start(s.FirmwarePath())) << LastError();
+  } else {
+    ASSERT_TRUE(s.Start()) << LastError();
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, IDC_START_WRITING); }))
+        << "Start writing stays disabled with " << gui::Narrow(gui::ControlText(s.main, IDC_FILE_NAME));
+    // The USB selection is kept by position: after the pull, the last printer left.
+    ASSERT_TRUE(flow.usbPulled == 0 ||
+                s.folder.WriteFile(L"usb.txt", {static_cast<unsigned char>('3' - flow.usbPulled)}));
+    s.usbSerial = L"KIT" + std::to_wstring(3 - flow.usbPulled);
+    s.NewLogLines();
+    ASSERT_TRUE(gui::Click(s.main, IDC_START_WRITING)) << LastError();
+  }
   if (flow.refusal != 0) {
     ASSERT_TRUE(gui::Answer(s.pid(), Message(flow.refusal, flow.language, {s.FirmwarePath()}), IDOK)) << LastError();
     EXPECT_EQ(s.WaitProgressDialog(1000), nullptr) << "a refused file opened the progress dialog";
@@ -105,6 +129,7 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   ASSERT_TRUE(s.Confirm(IDOK)) << LastError();
   HWND progress = s.WaitProgressDialog();
   ASSERT_NE(progress, nullptr) << "no progress dialog";
+  if (flow.automatic) s.main = GetWindow(progress, GW_OWNER);
   EXPECT_EQ(GetWindow(progress, GW_OWNER), s.main);
   EXPECT_FALSE(IsWindowEnabled(s.main)) << "the main window stays usable while writing";
   if (flow.meddles) {
@@ -119,7 +144,40 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   }
 
   gui::MessageBoxSeen box;
-  if (flow.fails) {
+  const bool slowFourth = std::find(flow.faults.begin(), flow.faults.end(), "4 slow 60000") != flow.faults.end();
+  if (flow.parallel > 1) {
+    EXPECT_TRUE(gui::WaitUntil([&] { return GetDlgItem(progress, IDC_PROGRESS_LIST) != nullptr; })) << "no progress list";
+  }
+  if (flow.parallel > 1 && slowFourth) {
+    // One printer's slowness holds up nobody: the printers behind it in the
+    // list are written while it still reads.
+    const std::string whole = "OK " + std::to_string(s.firmware.size());
+    EXPECT_TRUE(gui::WaitUntil([&] {
+      return SimCommand(SimHost(5) + " count") == whole && SimCommand(SimHost(6) + " count") == whole;
+    })) << "the printers behind the slow one were not written";
+    EXPECT_NE(SimCommand(SimHost(4) + " count"), whole) << "the slow printer was done before the ones behind it";
+  }
+  if (flow.fails && flow.parallel > 1) {
+    // One box names every failed printer and says how many were written;
+    // the closing messages follow for those.
+    ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box, 60000)) << LastError();
+    const std::string text = gui::Narrow(box.text);
+    const std::string box19 = gui::Narrow(Message(19, flow.language));
+    const std::string first19 = box19.substr(0, box19.find('\n'));
+    size_t failures = 0, written = 0;
+    for (size_t i = 0; i < flow.lanList.size(); ++i) {
+      const bool failed = flow.results[i] == "failed";
+      (failed ? failures : written) += 1;
+      const std::string line = SimHost(flow.lanList[i]) + ": " + first19;
+      EXPECT_EQ(text.find(line) != std::string::npos, failed) << line << " in\n" << text;
+    }
+    EXPECT_NE(text.find("Writing failed on " + std::to_string(failures) + " of " + std::to_string(flow.lanList.size())),
+              std::string::npos) << text;
+    EXPECT_NE(text.find(std::to_string(written) + " printer(s) were written."), std::string::npos) << text;
+    EXPECT_EQ(box.owner, progress) << "the box is not above the progress dialog";
+    ASSERT_TRUE(gui::PressBoxButton(box, IDOK)) << LastError();
+    ASSERT_TRUE(s.ConfirmClosingMessages(progress)) << LastError();
+  } else if (flow.fails) {
     ASSERT_TRUE(gui::WaitMessageBox(s.pid(), &box)) << LastError();
     EXPECT_EQ(gui::Narrow(box.text), gui::Narrow(Message(19, flow.language)));
     EXPECT_EQ(box.owner, progress) << "the error box is not above the progress dialog";
@@ -135,8 +193,14 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     // At most 15 s for a printer that never answers, a few for the others.
     EXPECT_LT(checkingMs, 20000u) << "the version check after the write took too long or stopped painting";
   }
-  EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
-  EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a message box is left open";
+  DWORD code = 99;
+  if (flow.automatic) {
+    ASSERT_TRUE(s.program.WaitExit(&code)) << "the automatic run did not end by itself";
+    EXPECT_EQ(code, static_cast<DWORD>(flow.fails ? kExitWriteFailed : kExitWritten));
+  } else {
+    EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; })) << "the main window stays disabled";
+    EXPECT_TRUE(gui::MessageBoxes(s.pid()).empty()) << "a message box is left open";
+  }
 
   for (int printer : flow.written) {
     std::string why;
@@ -161,11 +225,13 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_GT(switches, 0) << "no spooler printer was switched to FILE: during the write";
   }
   std::vector<std::string> log = s.NewLogLines();
-  EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), 1u) << "the firmware file is read once per run";
+  // An automatic run also checks the file as the command line fills the box.
+  EXPECT_EQ(CountLines(log, "PrepareFirmware Start"), flow.automatic ? 2u : 1u) << "the firmware file is read once per run";
   if (!flow.fails && std::count(flow.versionChecks.begin(), flow.versionChecks.end(), "not read") == 0) {
     size_t printers = flow.lanList.empty() ? 1 : flow.lanList.size();
-    // Update mode reads each printer's version before and after its write.
-    EXPECT_EQ(CountLines(log, "SendPrinter Start"), printers * (flow.updateMode ? 3 : 1));
+    // Update mode reads each printer's version before and after its write;
+    // side by side, none of it goes through the one-by-one exchange.
+    EXPECT_EQ(CountLines(log, "SendPrinter Start"), flow.parallel > 1 ? 0 : printers * (flow.updateMode ? 3 : 1));
   }
 
   std::string json, text;
@@ -181,7 +247,8 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
     EXPECT_TRUE(json_check::ValidJson(json)) << json;
     EXPECT_EQ(json_check::Values(json, "result"), flow.results);
     EXPECT_EQ(json_check::Values(json, "mode")[0], flow.updateMode ? "update" : "rewrite_all");
-    EXPECT_EQ(json_check::Values(json, "exit_code")[0], "null");
+    EXPECT_EQ(json_check::Values(json, "exit_code")[0], flow.automatic ? std::to_string(code) : "null");
+    EXPECT_EQ(json_check::Values(json, "parallel")[0], std::to_string(flow.parallel > 1 ? flow.parallel : 1));
     EXPECT_EQ(json_check::Values(json, "size")[0], std::to_string(s.firmware.size()));
     char crc[9];
     snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(FileCrc32(s.firmware.data(), s.firmware.size())));
@@ -220,9 +287,19 @@ TEST_P(RomsmithWrite, RunsToItsEnd) {
   } else if (flow.lanList.empty()) {
     EXPECT_GE(CountLines(log, "Port = " + gui::Narrow(flow.comPort)), 1u) << "the data went to another port";
   }
+  if (flow.parallel > 1) {
+    EXPECT_EQ(CountLines(log, "ParallelWrite Start (Parallel = " + std::to_string(flow.parallel) +
+                                  ", printers = " + std::to_string(flow.lanList.size()) + ")"),
+              1u);
+  }
+  if (!flow.sxPrinters.empty()) {
+    EXPECT_EQ(CountLines(log, "ParallelWrite " + std::to_string(flow.sxPrinters.size()) +
+                                  " printer(s) of SxJcp32.dll written one at a time"),
+              1u);
+  }
+  if (flow.automatic) return;
 
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
-  DWORD code = 99;
   ASSERT_TRUE(s.program.WaitExit(&code)) << LastError();
   EXPECT_EQ(code, 0u) << "a run started without a command line ends with 0";
 }
@@ -261,6 +338,19 @@ INSTANTIATE_TEST_SUITE_P(
         // such port exists here, so the open fails, on that port.
         WriteFlow{"ComNameOfSixCharacters", kEnglish, false, L"COM", {}, {}, {}, {}, true, {"failed"}, false, nullptr,
                   {"not applicable"}, 150 * 1024, L"COM123"},
+        // Parallel 4 over six printers: one switched off, one that drops the
+        // connection part way, one that reads slowly.
+        WriteFlow{"LanParallelSixPrinters", kEnglish, false, L"LAN", {2, kSilentPrinter, 3, 4, 5, 6},
+                  {"3 drop 60000", "4 slow 60000"}, {2, 4, 5, 6}, {}, true,
+                  {"written", "failed", "failed", "written", "written", "written"}, false, nullptr,
+                  std::vector<std::string>(6, "not applicable"), 150 * 1024, L"COM5", 0, false, u"", 0, 4, true},
+        WriteFlow{"LanUpdateSideBySide", kJapanese, true, L"LAN", {2, 3, 4}, {}, {2, 3, 4}, {}, false,
+                  {"written", "written", "written"}, false, "02.00 B", {"changed", "changed", "changed"}, 150 * 1024,
+                  L"COM5", 0, false, u"", 0, 3},
+        // Two printers reached through the other vendor's library go one at a time beside the others.
+        WriteFlow{"LanSideBySideBothLibraries", kEnglish, false, L"LAN", {2, 3, 4, 5}, {}, {2, 3, 4, 5}, {}, false,
+                  {"written", "written", "written", "written"}, false, nullptr,
+                  std::vector<std::string>(4, "not applicable"), 150 * 1024, L"COM5", 0, false, u"", 0, 4, false, {3, 5}},
         WriteFlow{"EmptyFileRefused", kJapanese, false, L"COM", {}, {}, {}, {}, false, {}, false, nullptr, {}, 0,
                   L"COM5", 18}),
     FlowName());
@@ -298,6 +388,7 @@ struct PrinterCommandFlow {
   std::vector<int> lanList;
   std::wstring versionLabel;  // expected label 1031 after Get Version
   std::u16string stuck = u"";  // a fake spooler printer that cannot be put back from "FILE:"
+  int parallel = 0;            // [LAN_SEND] Parallel (0: no key)
 };
 void PrintTo(const PrinterCommandFlow& flow, std::ostream* out) { *out << flow.name; }
 
@@ -314,9 +405,11 @@ TEST_P(RomsmithPrinterCommand, ReachesEveryPrinter) {
   setup.kind = flow.kind;
   setup.lanPrinters = flow.lanList;
   setup.stuckPrinter = std::wstring(flow.stuck.begin(), flow.stuck.end());
+  if (flow.parallel != 0) setup.extra.push_back({L"LAN_SEND", L"Parallel", std::to_wstring(flow.parallel)});
   ASSERT_TRUE(s.Prepare(setup)) << LastError();
   ASSERT_TRUE(s.Start()) << LastError();
   ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlEnabled(s.main, flow.button); })) << "button stays disabled";
+  s.NewLogLines();
 
   ASSERT_TRUE(gui::Click(s.main, flow.button)) << LastError();
   ASSERT_TRUE(gui::Answer(s.pid(), Message(flow.confirmation, kEnglish), IDOK)) << LastError();
@@ -344,6 +437,12 @@ TEST_P(RomsmithPrinterCommand, ReachesEveryPrinter) {
   std::string why;
   EXPECT_EQ(s.SpoolerRestored(&switches, &why), flow.stuck.empty()) << why;
   if (!flow.stuck.empty()) DeleteFileW(SpoolerJournalPath().c_str());
+  if (flow.parallel > 1) {
+    const std::vector<std::string> log = s.NewLogLines();
+    for (int printer : flow.lanList) {
+      EXPECT_EQ(CountLines(log, "ParallelReset Printer " + SimHost(printer) + " Success"), 1u) << SimHost(printer);
+    }
+  }
   ASSERT_TRUE(gui::Click(s.main, IDC_EXIT)) << LastError();
   DWORD code = 99;
   EXPECT_TRUE(s.program.WaitExit(&code)) << LastError();
@@ -357,7 +456,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PrinterCommandFlow{"GetVersionGiveBackFails", IDC_GET_VERSION, 10, L"COM", {},
                                          L" ABC-123 01.23 A", u"Receipt COM"},
                       PrinterCommandFlow{"ResetPastAFailedGiveBack", IDC_RESET_PRINTER, 8, L"LAN", {2, 3, 4}, L"",
-                                         u"Receipt 3"}),
+                                         u"Receipt 3"},
+                      PrinterCommandFlow{"ResetSideBySide", IDC_RESET_PRINTER, 8, L"LAN", {2, 3, 4, 5, 6}, L"", u"",
+                                         5}),
     FlowName());
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST(RunReport, JsonParsesWithEveryField) {
   std::string json = RunReportJson(r);
   EXPECT_TRUE(ValidJson(json)) << json;
   for (const char* field : {"\"program\"", "\"version\"", "\"started\": \"2026-12-08T09:05:07+09:00\"",
-                            "\"ended\": \"2026-12-08T09:06:00-01:30\"", "\"mode\": \"update\"", "\"path\"",
+                            "\"ended\": \"2026-12-08T09:06:00-01:30\"", "\"mode\": \"update\"", "\"parallel\": 1", "\"path\"",
                             "\"size\"", "\"crc32\": \"00000000\"", "\"label\"", "\"exit_code\": null",
                             "\"port_kind\": \"LAN\"", "\"code\": -19", "\"message\": \"An error occurred.\\nCheck\"",
                             "\"bytes_sent\"", "\"bytes_total\"", "\"seconds\"", "\"version_check\": \"changed\"",
@@ -107,8 +107,8 @@ TEST(RunReport, JsonParsesWithEveryField) {
 TEST(RunReport, TextInEitherLanguage) {
   const RunReport r = Sample();
   const std::string english = RunReportText(r, 1), japanese = RunReportText(r, 0);
-  for (const char* text : {"Firmware write report", "Update a part of ROM area", "[2] failed", "-19 An error occurred. Check\r\n",
-                           "漢\xEF\xBF\xBD\xEF\xBF\xBD" "Fake line\r\n",
+  for (const char* text : {"Firmware write report", "Update a part of ROM area", "Parallel: 1\r\n", "[2] failed",
+                           "-19 An error occurred. Check\r\n", "漢\xEF\xBF\xBD\xEF\xBF\xBD" "Fake line\r\n",
                            "[3] not attempted", "not read in Rewrite All mode", "Version after: not read"}) {
     EXPECT_NE(english.find(text), std::string::npos) << text;
   }

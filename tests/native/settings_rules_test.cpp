@@ -51,6 +51,20 @@ TEST(SettingsRules, DecimalReading) {
   }
 }
 
+// Anything that is not a count above 1 keeps the one-after-another run.
+TEST(SettingsRules, LanParallel) {
+  struct Case {
+    const wchar_t* text;
+    int32_t expected;
+  } cases[] = {
+      {nullptr, 1}, {L"", 1},   {L"abc", 1},  {L"0", 1},   {L"-5", 1},  {L"1", 1},
+      {L"2", 2},    {L" 16", 16}, {L"64", 64}, {L"65", 64}, {L"99999999999", 64},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LanParallelValue(c.text), c.expected) << (c.text ? Narrow(c.text) : "(no key)");
+  }
+}
+
 TEST(SettingsRules, CommaTokens) {
   struct Case {
     const wchar_t* value;

@@ -1,6 +1,7 @@
 // The LAN branches of the exchange through a fake network library bound in
 // slot 1: open attempts, the NUL byte before the drain, partial hand-ons of
-// the write call and its call limit, and the receive's try and NUL rules.
+// the write call and its call limit, and the receive's try and NUL rules;
+// and the worker of the side-by-side runs against the same cases.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "core/result_codes.h"
 #include "core/send_printer.h"
 #include "core_test_support.h"
+#include "romsmith/lan_worker.h"
 
 namespace {
 
@@ -27,6 +29,7 @@ struct FakeLibrary {
   int openFailures = 0;       // this many opens return -1 first
   int icmpResult = 1;         // what SetUseICMP returns
   int closeCalls = 0;
+  int closeResult = 1;        // what ClosePort returns (0: the printer dropped the connection)
   std::vector<LqHandle> closedHandles;
   std::vector<ULONGLONG> openTimes;
   std::string host;
@@ -70,7 +73,7 @@ int WINAPI FakeSetUseICMP(int32_t) { return g_lib.icmpResult; }
 int WINAPI FakeClosePort(LqHandle handle) {
   ++g_lib.closeCalls;
   g_lib.closedHandles.push_back(handle);
-  return 1;
+  return g_lib.closeResult;
 }
 
 int WINAPI FakeWritePort(LqHandle handle, const char* data, uint32_t length, uint32_t* sent) {
@@ -289,4 +292,71 @@ TEST_F(LanExchange, CountBeyondTheBufferIsNotTrusted) {
   EXPECT_EQ(Send(MODE_RESET3), 0);
 }
 
+// Each case through the one-by-one exchange and through a worker, with the
+// fake library set up alike: the worker must hand on the same bytes in the
+// same calls, receive as often, and end with the same result.
+TEST_F(LanExchange, WorkerMatchesTheExchange) {
+  const std::vector<unsigned char> firmware = FirmwareBytes(150000, 4);
+  struct Case {
+    const char* name;
+    uint16_t kind;  // MODE_FWSEND, MODE_RESET3 or MODE_READFIX
+    void (*setUp)();
+    int32_t result;
+  } cases[] = {
+      {"firmware in partial hand-ons", MODE_FWSEND, [] { g_lib.handOn = 7000; }, 0},
+      {"firmware to a library that never says done", MODE_FWSEND,
+       [] {
+         g_lib.handOn = 100;
+         g_lib.stuck = true;
+       },
+       PRT_ERR_SEND},
+      {"firmware the printer dropped before the close", MODE_FWSEND, [] { g_lib.closeResult = 0; }, PRT_ERR_SEND},
+      {"no port opens", MODE_FWSEND, [] { g_lib.openFailures = 5; }, PRT_ERR_OPEN},
+      {"version in pieces", MODE_READFIX,
+       [] { g_lib.replies = {"7`Firm", "7`Firmware", "7`Firmware Number", kReadFixReply}; }, 0},
+      {"reset with a wrong reply", MODE_RESET3,
+       [] { g_lib.replies = {std::string(";3\1", 3), std::string(";3\1", 3), std::string(";3\1", 3)}; },
+       PRT_ERR_DATA},
+      {"reset answered", MODE_RESET3, [] { g_lib.replies = {std::string(";3\0", 3)}; }, 0},
+  };
+  for (const Case& c : cases) {
+    g_lib = FakeLibrary();
+    c.setUp();
+    CommandBuffer buffer = {static_cast<uint32_t>(firmware.size()), GlobalBlock(firmware)};
+    FirmwareVersionText[0] = 0;
+    EXPECT_EQ(c.kind == MODE_FWSEND ? SendPrinter(MODE_FWSEND, &conn_, nullptr, &buffer) : Send(c.kind), c.result)
+        << c.name << ", one by one";
+    if (buffer.data != nullptr) GlobalFree(buffer.data);
+    const FakeLibrary exchange = g_lib;
+
+    g_lib = FakeLibrary();
+    c.setUp();
+    LanJob job;
+    job.kind = c.kind;
+    strcpy(job.address, "127.0.0.2");
+    job.library = &g_netLibraries[kNetSlotLanquay];
+    job.data = firmware.data();
+    job.length = static_cast<uint32_t>(firmware.size());
+    job.writeSliceMs = g_portIoSeams.writeSliceMs;
+    ASSERT_TRUE(StartLanJob(&job)) << c.name;
+    WaitForSingleObject(job.thread, INFINITE);
+    ASSERT_TRUE(LanJobFinished(&job)) << c.name;
+    JoinLanJob(&job);
+    EXPECT_EQ(job.result, c.result) << c.name << ", worker";
+    EXPECT_TRUE(g_lib.writes == exchange.writes) << c.name << ": " << g_lib.writes.size() << " write calls, one by one "
+                                                 << exchange.writes.size();
+    EXPECT_EQ(g_lib.recvCalls, exchange.recvCalls) << c.name;
+    EXPECT_EQ(g_lib.openCalls, exchange.openCalls) << c.name;
+    EXPECT_EQ(g_lib.closeCalls, exchange.closeCalls) << c.name;
+    if (c.kind == MODE_FWSEND && c.result == 0) {
+      EXPECT_EQ(LanJobSent(&job), job.length) << c.name;
+    }
+    if (c.kind == MODE_READFIX) {
+      EXPECT_STREQ(job.version, "ABC-123 01.23 A") << c.name;
+      EXPECT_STREQ(FirmwareVersionText, L"ABC-123 01.23 A") << c.name;
+    }
+  }
+}
+
 }  // namespace
+

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// Address of simulated LAN printer n (2, 3, 4): "<KIT_SIM_BASE>n".
+// Address of simulated LAN printer n (2 to 6): "<KIT_SIM_BASE>n".
 std::string SimHost(int n);
 
 // Sends one control line, returns the answer line ("OK ...", "ERR ...").

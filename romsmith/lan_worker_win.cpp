@@ -1,0 +1,234 @@
+#include "lan_worker.h"
+
+#include <cstring>
+
+#include "command_kinds.h"
+#include "port_io.h"
+#include "result_codes.h"
+
+namespace {
+
+// The bounds of the one-by-one LAN exchange, so a printer meets the same
+// open attempts, chunks, waits and receive passes on either path.
+constexpr int kOpenAttempts = 3;
+constexpr DWORD kOpenRetryMs = 3;
+constexpr int kWriteCallLimit = 10;
+constexpr int kReceivePasses = 4;
+constexpr DWORD kPassWaitMs = 300;  // 200 ms, then 100 ms more on LAN
+constexpr int kRecvTries = 10;
+constexpr DWORD kRecvTryWaitMs = 30;
+constexpr DWORD kReplyDelayMs = 1000;
+constexpr DWORD kAttemptDelayMs = 50;
+constexpr int kReplyAttempts = 3;
+constexpr uint32_t kDrainCapacity = 255;
+constexpr SIZE_T kStackBytes = 64 * 1024;
+
+// One chunk through the library: a call that waited at least one write
+// slice and took nothing is a wait while the chunk's grace lasts; one that
+// fails sooner is a refusal or a broken connection; partial calls end the
+// chunk after kWriteCallLimit.
+bool SendChunk(LanJob* job, LqHandle port, const BYTE* position, uint32_t chunk, ULONGLONG grace, uint32_t* sent) {
+  *sent = 0;
+  const ULONGLONG chunkStart = GetTickCount64();
+  int calls = 0;
+  for (;;) {
+    uint32_t written = 0;
+    const ULONGLONG callStart = GetTickCount64();
+    const int ok = job->library->WritePort(port, reinterpret_cast<const char*>(position), chunk, &written);
+    const ULONGLONG now = GetTickCount64();
+    if (written > chunk) written = chunk;  // never trust a count beyond what was offered
+    if (ok == 1) {
+      if (chunk != 0 && written == 0) {
+        job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
+        return false;
+      }
+      *sent += written;
+      return true;
+    }
+    if (written != 0) {
+      position += written;
+      chunk -= written;
+      *sent += written;
+      if (++calls >= kWriteCallLimit) {
+        job->failure = "PRT_ERR_SEND(dwLoop >= 10)";
+        return false;
+      }
+    }
+    if (chunk == 0) return true;  // all handed on, although the call said otherwise
+    if (written == 0 && (now - callStart < job->writeSliceMs || now - chunkStart >= grace)) {
+      job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
+      return false;
+    }
+  }
+}
+
+// Sends `length` bytes in the one-by-one chunks; `progress` publishes the
+// bytes handed on. Returns 0 or PRT_ERR_SEND.
+int32_t SendBytes(LanJob* job, LqHandle port, const BYTE* data, uint32_t length, bool progress) {
+  uint32_t waitUnits = length / kBytesPerWaitUnit;
+  if (waitUnits < kMinWriteWaitUnits) waitUnits = kMinWriteWaitUnits;
+  const ULONGLONG grace = static_cast<ULONGLONG>(waitUnits) * job->writeSliceMs;
+  uint32_t position = 0;
+  while (position < length) {
+    const uint32_t chunk = length - position < kChunkBytesFile ? length - position : kChunkBytesFile;
+    uint32_t sent = 0;
+    if (!SendChunk(job, port, data + position, chunk, grace, &sent)) return PRT_ERR_SEND;
+    position += sent;
+    if (progress) InterlockedExchange(&job->sent, static_cast<LONG>(position));
+  }
+  return 0;
+}
+
+// The reply of `kind` as the one-by-one receive takes it on LAN: passes of
+// a few receives, a reply complete at its final NUL (a reset reply at any
+// data). Returns 0 or PRT_ERR_NOREPLY; *received the bytes of the last receive.
+int32_t Receive(LanJob* job, LqHandle port, uint16_t kind, BYTE* buffer, uint32_t capacity, uint32_t* received) {
+  int32_t result = PRT_ERR_NOREPLY;
+  uint32_t last = 0;
+  for (int passes = kReceivePasses; passes > 0;) {
+    Sleep(kPassWaitMs);
+    --passes;
+    const int tries = kind == MODE_BFCLEAR ? 1 : kRecvTries;
+    for (int t = 0; t < tries; ++t) {
+      Sleep(kRecvTryWaitMs);
+      std::memset(buffer, 0, capacity);
+      int32_t count = 0;
+      const int ok =
+          job->library->RecvPort(port, reinterpret_cast<char*>(buffer), static_cast<int32_t>(capacity), &count);
+      if (count < 0) count = 0;
+      if (static_cast<uint32_t>(count) > capacity) count = static_cast<int32_t>(capacity);
+      last = static_cast<uint32_t>(count);
+      if (ok != 1 || count == 0) continue;
+      if (kind == MODE_BFCLEAR) passes = 3;
+      if (buffer[count - 1] == 0 || kind == MODE_RESET3) {
+        result = 0;
+        passes = 0;
+        break;
+      }
+    }
+  }
+  *received = last;
+  return result;
+}
+
+// The wait for the reply of a reset or a version read, with the one-by-one
+// attempts; a wrong answer followed by silence reports the wrong answer.
+int32_t AwaitReply(LanJob* job, LqHandle port) {
+  BYTE reply[kReplyBufferBytes];
+  int32_t result = 0;
+  bool wrongReply = false;
+  Sleep(kReplyDelayMs);
+  for (int attempt = 0; attempt < kReplyAttempts; ++attempt) {
+    Sleep(kAttemptDelayMs);
+    uint32_t received = 0;
+    bool final = false;
+    if (job->kind == MODE_RESET3) {
+      result = Receive(job, port, MODE_RESET3, reply, kReset3Capacity, &received);
+      if (result == 0 && !IsReset3Reply(reply, received)) result = PRT_ERR_DATA;
+      final = result == 0;
+    } else {
+      result = Receive(job, port, MODE_READFIX, reply, kReadFixCapacity, &received);
+      if (result == 0) {
+        final = true;
+        if (!HasReadFixHeader(reply, received)) {
+          result = PRT_ERR_DATA;
+        } else if (ParseReadFixText(reply + 2, received - 2, job->version) != 0) {
+          result = PRT_ERR_FORMAT;
+        }
+      }
+    }
+    if (final) break;
+    if (result == PRT_ERR_DATA) wrongReply = true;
+  }
+  if (wrongReply && (result == PRT_ERR_NOREPLY || result == PRT_ERR_RECEIVE)) result = PRT_ERR_DATA;
+  if (result != 0) job->failure = "CommandWait";
+  return result;
+}
+
+LqHandle OpenPort(LanJob* job) {
+  const NetLibraryBinding* lib = job->library;
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    const LqHandle lq = lib->OpenPort(job->address);
+    if (lq != -1) {
+      if (lib->SetUseICMP(1) != 0) return lq;
+      lib->ClosePort(lq);  // the library owns a record per open port
+    }
+    Sleep(kOpenRetryMs);
+  }
+  job->failure = "PRT_ERR_OPEN(OpenPort)";
+  return -1;
+}
+
+// One connection: the block, or the command and its reply. Only the block
+// takes the close's result: a reply already told whether the printer heard.
+int32_t OneExchange(LanJob* job) {
+  const LqHandle port = OpenPort(job);
+  if (port == -1) return PRT_ERR_OPEN;
+  int32_t result = 0;
+  if (job->kind == MODE_FWSEND) {
+    result = SendBytes(job, port, job->data, job->length, true);
+  } else {
+    size_t length = 0;
+    const uint8_t* command = FixedCommandBytes(job->kind, &length);
+    const BYTE zero = 0;
+    SendBytes(job, port, &zero, 1, false);  // a printer waiting inside a command takes it as its end
+    BYTE scratch[kDrainCapacity + 1];
+    uint32_t drained = 0;
+    Receive(job, port, MODE_BFCLEAR, scratch, kDrainCapacity, &drained);
+    result = SendBytes(job, port, command, static_cast<uint32_t>(length), false);
+    if (result == 0) result = AwaitReply(job, port);
+  }
+  const bool closed = job->library->ClosePort(port) == 1;
+  if (!closed && result == 0 && job->kind == MODE_FWSEND) {
+    job->failure = "PRT_ERR_SEND(ClosePort)";
+    result = PRT_ERR_SEND;
+  }
+  return result;
+}
+
+int32_t RunJob(LanJob* job) {
+  const NetLibraryBinding* lib = job->library;
+  if (lib == nullptr || !lib->OpenPort || !lib->SetUseICMP || !lib->WritePort || !lib->ClosePort || !lib->RecvPort) {
+    job->failure = "PRT_ERR_OPEN(no library)";
+    return PRT_ERR_OPEN;
+  }
+  const DWORD start = GetTickCount();
+  int32_t result = OneExchange(job);
+  for (int t = 1; result != 0 && t < job->tries; ++t) {
+    if (job->triesLimitMs != 0 && GetTickCount() - start + job->retryMs >= job->triesLimitMs) break;
+    Sleep(job->retryMs);
+    result = OneExchange(job);
+  }
+  return result;
+}
+
+DWORD WINAPI JobThread(void* parameter) {
+  auto* job = static_cast<LanJob*>(parameter);
+  job->result = RunJob(job);
+  job->endTick = GetTickCount();
+  InterlockedExchange(&job->finished, 1);  // publishes the figures before the flag
+  if (job->wake != nullptr) SetEvent(job->wake);
+  return 0;
+}
+
+}  // namespace
+
+bool StartLanJob(LanJob* job) {
+  job->startTick = GetTickCount();
+  job->thread = CreateThread(nullptr, kStackBytes, JobThread, job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (job->thread != nullptr) return true;
+  job->result = PRT_ERR_MEMORY;
+  job->failure = "CreateThread";
+  return false;
+}
+
+bool LanJobFinished(LanJob* job) { return InterlockedCompareExchange(&job->finished, 0, 0) != 0; }
+
+void JoinLanJob(LanJob* job) {
+  if (job->thread == nullptr) return;
+  WaitForSingleObject(job->thread, INFINITE);
+  CloseHandle(job->thread);
+  job->thread = nullptr;
+}
+
+uint32_t LanJobSent(LanJob* job) { return static_cast<uint32_t>(InterlockedCompareExchange(&job->sent, 0, 0)); }
