@@ -31,6 +31,9 @@ constexpr uint32_t kBytesPerWaitUnit = 100000;
 // hold the command back for ever.
 constexpr DWORD kDrainLimitMs = 3000;
 constexpr uint32_t kDrainLimitBytes = 1024;
+// What one write call of the network library is offered: one of its pieces,
+// so that a chunk's time is looked at between calls.
+constexpr uint32_t kLanCallBytes = 16384;
 
 // The device queries that Wine cannot answer, behind function pointers so
 // that tests can stand in for the device. The defaults call Windows.

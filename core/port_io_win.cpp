@@ -33,8 +33,6 @@ BOOL ApplyComState(HANDLE handle, DCB* settings) {
 constexpr int kLanOpenAttempts = 3;
 constexpr int kLanWriteCallLimit = 10;
 constexpr int kLanRecvTries = 10;
-// What one write call of the network library is offered: one of its pieces.
-constexpr uint32_t kLanCallBytes = 16384;
 constexpr int kDsrChecks = 200;
 constexpr int kWaitLineDots = 20;
 

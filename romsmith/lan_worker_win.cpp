@@ -23,8 +23,9 @@ constexpr int kReplyAttempts = 3;
 constexpr uint32_t kDrainCapacity = 255;
 constexpr SIZE_T kStackBytes = 64 * 1024;
 
-// One chunk through the library: a call that waited at least one write
-// slice and took nothing is a wait while the chunk's grace lasts; one that
+// One chunk through the library, at most kLanCallBytes a call, so that the
+// chunk's grace bounds the whole chunk: a call that waited at least one
+// write slice and took nothing is a wait while the grace lasts; one that
 // fails sooner is a refusal or a broken connection; partial calls end the
 // chunk after kWriteCallLimit.
 bool SendChunk(LanJob* job, LqHandle port, const BYTE* position, uint32_t chunk, ULONGLONG grace, uint32_t* sent) {
@@ -32,31 +33,32 @@ bool SendChunk(LanJob* job, LqHandle port, const BYTE* position, uint32_t chunk,
   const ULONGLONG chunkStart = GetTickCount64();
   int calls = 0;
   for (;;) {
+    const uint32_t offered = chunk < kLanCallBytes ? chunk : kLanCallBytes;
     uint32_t written = 0;
     const ULONGLONG callStart = GetTickCount64();
-    const int ok = job->library->WritePort(port, reinterpret_cast<const char*>(position), chunk, &written);
+    const int ok = job->library->WritePort(port, reinterpret_cast<const char*>(position), offered, &written);
     const ULONGLONG now = GetTickCount64();
-    if (written > chunk) written = chunk;  // never trust a count beyond what was offered
-    if (ok == 1) {
-      if (chunk != 0 && written == 0) {
-        job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
-        return false;
-      }
-      *sent += written;
-      return true;
+    if (written > offered) written = offered;  // never trust a count beyond what was offered
+    if (ok == 1 && offered != 0 && written == 0) {
+      job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
+      return false;
     }
-    if (written != 0) {
-      position += written;
-      chunk -= written;
-      *sent += written;
-      if (++calls >= kWriteCallLimit) {
+    position += written;
+    chunk -= written;
+    *sent += written;
+    if (ok != 1) {
+      if (written != 0 && ++calls >= kWriteCallLimit) {
         job->failure = "PRT_ERR_SEND(dwLoop >= 10)";
         return false;
       }
+      if (written == 0 && chunk != 0 && now - callStart < job->writeSliceMs) {
+        job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
+        return false;
+      }
     }
-    if (chunk == 0) return true;  // all handed on, although the call said otherwise
-    if (written == 0 && (now - callStart < job->writeSliceMs || now - chunkStart >= grace)) {
-      job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
+    if (chunk == 0) return true;
+    if (now - chunkStart >= grace) {
+      job->failure = "PRT_ERR_SEND(grace)";
       return false;
     }
   }
@@ -80,34 +82,49 @@ int32_t SendBytes(LanJob* job, LqHandle port, const BYTE* data, uint32_t length,
 }
 
 // The reply of `kind` as the one-by-one receive takes it on LAN: passes of
-// a few receives, a reply complete at its final NUL (a reset reply at any
-// data). Returns 0 or PRT_ERR_NOREPLY; *received the bytes of the last receive.
+// a few receives, each piece added after the last, a reply complete at its
+// final NUL (a reset reply at any data); the drain before a command ends
+// after kDrainLimitMs or kDrainLimitBytes whatever keeps arriving. Returns 0
+// or PRT_ERR_NOREPLY; *received the bytes of the reply.
 int32_t Receive(LanJob* job, LqHandle port, uint16_t kind, BYTE* buffer, uint32_t capacity, uint32_t* received) {
   int32_t result = PRT_ERR_NOREPLY;
-  uint32_t last = 0;
+  uint32_t got = 0, drained = 0;
+  const ULONGLONG drainStart = GetTickCount64();
   for (int passes = kReceivePasses; passes > 0;) {
     Sleep(kPassWaitMs);
     --passes;
     const int tries = kind == MODE_BFCLEAR ? 1 : kRecvTries;
     for (int t = 0; t < tries; ++t) {
       Sleep(kRecvTryWaitMs);
-      std::memset(buffer, 0, capacity);
+      if (kind == MODE_BFCLEAR) got = 0;
+      const uint32_t space = capacity - got;
+      if (space == 0) {
+        passes = 0;
+        break;
+      }
+      std::memset(buffer + got, 0, space);
       int32_t count = 0;
       const int ok =
-          job->library->RecvPort(port, reinterpret_cast<char*>(buffer), static_cast<int32_t>(capacity), &count);
+          job->library->RecvPort(port, reinterpret_cast<char*>(buffer + got), static_cast<int32_t>(space), &count);
       if (count < 0) count = 0;
-      if (static_cast<uint32_t>(count) > capacity) count = static_cast<int32_t>(capacity);
-      last = static_cast<uint32_t>(count);
+      if (static_cast<uint32_t>(count) > space) count = static_cast<int32_t>(space);
       if (ok != 1 || count == 0) continue;
-      if (kind == MODE_BFCLEAR) passes = 3;
-      if (buffer[count - 1] == 0 || kind == MODE_RESET3) {
+      got += static_cast<uint32_t>(count);
+      if (kind == MODE_BFCLEAR) {
+        passes = 3;
+        drained += static_cast<uint32_t>(count);
+      }
+      if (buffer[got - 1] == 0 || kind == MODE_RESET3) {
         result = 0;
         passes = 0;
         break;
       }
     }
+    if (kind == MODE_BFCLEAR && (drained >= kDrainLimitBytes || GetTickCount64() - drainStart >= kDrainLimitMs)) {
+      passes = 0;
+    }
   }
-  *received = last;
+  *received = got;
   return result;
 }
 

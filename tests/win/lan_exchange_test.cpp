@@ -313,7 +313,7 @@ TEST_F(LanExchange, WorkerMatchesTheExchange) {
       {"firmware the printer dropped before the close", MODE_FWSEND, [] { g_lib.closeResult = 0; }, PRT_ERR_SEND},
       {"no port opens", MODE_FWSEND, [] { g_lib.openFailures = 5; }, PRT_ERR_OPEN},
       {"version in pieces", MODE_READFIX,
-       [] { g_lib.replies = {"7`Firm", "7`Firmware", "7`Firmware Number", kReadFixReply}; }, 0},
+       [] { g_lib.replies = {kReadFixReply.substr(0, 6), kReadFixReply.substr(6, 30), kReadFixReply.substr(36)}; }, 0},
       {"reset with a wrong reply", MODE_RESET3,
        [] { g_lib.replies = {std::string(";3\1", 3), std::string(";3\1", 3), std::string(";3\1", 3)}; },
        PRT_ERR_DATA},
