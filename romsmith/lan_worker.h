@@ -23,7 +23,7 @@ struct LanJob {
   DWORD writeSliceMs = 0;
   int tries = 1;           // MODE_READFIX: exchanges until one answers
   DWORD retryMs = 0;       // pause between them
-  DWORD triesLimitMs = 0;  // no try starts once this much has passed (0: no limit)
+  DWORD triesLimitMs = 0;  // the job ends, a try in progress included, once this much has passed (0: no limit)
   HANDLE wake = nullptr;   // set when the job ends
 
   // Written by the worker: `sent` at any time, the rest before `finished`.

@@ -23,6 +23,11 @@ constexpr int kReplyAttempts = 3;
 constexpr uint32_t kDrainCapacity = 255;
 constexpr SIZE_T kStackBytes = 64 * 1024;
 
+// A job with a time limit stops waiting for replies once it has passed.
+bool Overdue(const LanJob* job) {
+  return job->triesLimitMs != 0 && GetTickCount() - job->startTick >= job->triesLimitMs;
+}
+
 // One chunk through the library, at most kLanCallBytes a call, so that the
 // chunk's grace bounds the whole chunk: a call that waited at least one
 // write slice and took nothing is a wait while the grace lasts; one that
@@ -90,7 +95,7 @@ int32_t Receive(LanJob* job, LqHandle port, uint16_t kind, BYTE* buffer, uint32_
   int32_t result = PRT_ERR_NOREPLY;
   uint32_t got = 0, drained = 0;
   const ULONGLONG drainStart = GetTickCount64();
-  for (int passes = kReceivePasses; passes > 0;) {
+  for (int passes = kReceivePasses; passes > 0 && !Overdue(job);) {
     Sleep(kPassWaitMs);
     --passes;
     const int tries = kind == MODE_BFCLEAR ? 1 : kRecvTries;
@@ -135,7 +140,7 @@ int32_t AwaitReply(LanJob* job, LqHandle port) {
   int32_t result = 0;
   bool wrongReply = false;
   Sleep(kReplyDelayMs);
-  for (int attempt = 0; attempt < kReplyAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kReplyAttempts && !Overdue(job); ++attempt) {
     Sleep(kAttemptDelayMs);
     uint32_t received = 0;
     bool final = false;
@@ -209,10 +214,10 @@ int32_t RunJob(LanJob* job) {
     job->failure = "PRT_ERR_OPEN(no library)";
     return PRT_ERR_OPEN;
   }
-  const DWORD start = GetTickCount();
+  if (job->tries <= 0) return PRT_ERR_NOREPLY;  // its time was gone before it began
   int32_t result = OneExchange(job);
   for (int t = 1; result != 0 && t < job->tries; ++t) {
-    if (job->triesLimitMs != 0 && GetTickCount() - start + job->retryMs >= job->triesLimitMs) break;
+    if (job->triesLimitMs != 0 && GetTickCount() - job->startTick + job->retryMs >= job->triesLimitMs) break;
     Sleep(job->retryMs);
     result = OneExchange(job);
   }

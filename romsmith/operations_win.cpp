@@ -226,6 +226,9 @@ void OnStartWriting() {
   g_progress.writeSucceeded = 0;
   HWND dialog = OpenProgressDialog(kProgressWriting);
   result = dialog != nullptr ? 0 : PRT_ERR_MEMORY;
+  // Update mode reads every printer of a LAN list at once before the first
+  // write, rather than each one before its own.
+  if (OnLan() && dialog != nullptr) ReadVersionsBeforeWrites();
   for (int32_t i = 0; i < printers && dialog != nullptr; ++i) {
     if (OnLan()) {
       SelectLanRow(i);

@@ -12,10 +12,11 @@
 // messages, or closed after a run in which no printer was written.
 void RunParallelWrite();
 
-// The version reads of such a run in Update mode, every printer at once (at
-// most 64): before the first write, and after the POWER-lamp OK for every
-// written printer with the retries of a one-by-one read. They never change
-// a write's result.
+// The version reads of a LAN run in Update mode, however it writes, every
+// printer at once (at most 64): before the first write, and after the
+// POWER-lamp OK for every written printer with the retries of a one-by-one
+// read, within 15 s a printer and 2 minutes for the list, a try in
+// progress included. They never change a write's result.
 void ReadVersionsBeforeWrites();
 void ReadVersionsSideBySide(HWND dialog);
 

@@ -49,7 +49,8 @@ constexpr DWORD kRedrawMs = 100;  // at most ten redraws a second, whatever the 
 // printer may take a while to answer.
 constexpr int kVersionTries = 4;
 constexpr DWORD kVersionRetryMs = 2000;
-constexpr DWORD kVersionTriesMs = 15000;
+constexpr DWORD kVersionTriesMs = 15000;  // one printer
+constexpr DWORD kVersionListMs = 120000;  // the whole list
 
 const TextPair kSendingText = {
     {L"ファームウェアデータをプリンタに送信しています...\nしばらくお待ちください。\n"
@@ -346,11 +347,16 @@ void ReadVersionsSideBySide(HWND dialog) {
   PumpMessages();
   const std::vector<int32_t> written = RecordWrittenPrinters();
   SideBySide reads("ParallelRead", MODE_READFIX, written, ReadPlaces(written.size()), 0);
+  // A printer that starts late in a long list gets what is left of the
+  // list's time, if less than its own.
+  const DWORD listStart = GetTickCount();
   reads.Run(
-      [](size_t, LanJob& job) {
-        job.tries = kVersionTries;
+      [listStart](size_t, LanJob& job) {
+        const DWORD spent = GetTickCount() - listStart;
+        const DWORD left = spent < kVersionListMs ? kVersionListMs - spent : 0;
+        job.tries = left == 0 ? 0 : kVersionTries;
         job.retryMs = kVersionRetryMs;
-        job.triesLimitMs = kVersionTriesMs;
+        job.triesLimitMs = left < kVersionTriesMs ? left : kVersionTriesMs;
       },
       [&](size_t i, const LanJob& job) {
         const std::u16string version = VersionText(job.version);

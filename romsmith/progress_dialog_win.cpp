@@ -41,8 +41,8 @@ void OnOk(HWND dialog) {
     // Wine hands a click to a disabled button too; OK means nothing until
     // the write has ended.
     if (!IsWindowEnabled(GetDlgItem(dialog, IDC_PROGRESS_OK))) return;
-    // A list written side by side is read side by side.
-    if (g_progress.writeSucceeded != 0 && g_settings.portKind == PORT_LAN && g_settings.lanParallel > 1) {
+    // A LAN list is read side by side, however it was written.
+    if (g_progress.writeSucceeded != 0 && g_settings.portKind == PORT_LAN) {
       ReadVersionsSideBySide(dialog);
     } else if (g_progress.writeSucceeded != 0) {
       ReadVersionsAfterWrite(dialog);

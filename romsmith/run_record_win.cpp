@@ -175,7 +175,8 @@ void RecordRunConfirmed() {
 }
 
 void RecordPrinterStart(int32_t index) {
-  if (ValidPrinter(index) && g_record.report.mode == 1) {
+  // A LAN list was read as a whole before its first write.
+  if (ValidPrinter(index) && g_record.report.mode == 1 && g_settings.portKind != PORT_LAN) {
     ReportPrinter& p = g_record.report.printers[static_cast<size_t>(index)];
     p.beforeRead = ReadVersion(index, &p.versionBefore);
   }
