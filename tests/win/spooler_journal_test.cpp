@@ -321,12 +321,8 @@ TEST(SpoolerJournal, TwoProgramsAtOnce) {
   SetSpoolerJournalFolder(nullptr);
 }
 
-}  // namespace
-
-// A program whose journal cannot be written (no folder for it; a journal
-// held locked by the other program goes the same way) still switches, and
-// still marks its printer: another start's repair must leave the printer
-// alone while the exchange runs.
+// Without a journal (no folder for it, or one locked by the other program)
+// the printer is still marked: another start's repair leaves it alone.
 TEST(SpoolerJournal, SwitchWithoutAJournalKeepsItsMark) {
   const std::wstring folder = UseTestFolder();
   SaveSpooler({{L"A", L"USB001"}, {L"K", L"COM1:"}});
@@ -348,11 +344,10 @@ TEST(SpoolerJournal, SwitchWithoutAJournalKeepsItsMark) {
   SetSpoolerJournalFolder(nullptr);
 }
 
-namespace {
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Wine makes no link through CreateSymbolicLinkW; a unix symbolic link is
-// what it shows as a reparse point, and Wine starts a unix program given by
-// its path. False (the test skips) away from Wine.
+// Wine makes no link through CreateSymbolicLinkW but shows a unix one as a
+// reparse point, and starts /bin/ln given by its path. False away from Wine.
 bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
   using ToUnix = char* (*)(const wchar_t*);
   auto toUnix = reinterpret_cast<ToUnix>(
@@ -373,16 +368,8 @@ bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   // The handle of a unix process does not wait for it: look for the link.
-  for (int wait = 0; wait < 100; ++wait) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(link.c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      FindClose(search);
-      return true;
-    }
-    Sleep(20);
-  }
-  return false;
+  for (int wait = 0; wait < 100 && !Exists(link); ++wait) Sleep(20);
+  return Exists(link);
 }
 
 std::string FileText(const std::wstring& path) {
@@ -390,16 +377,8 @@ std::string FileText(const std::wstring& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-}  // namespace
-
-// Elevated, the journal is kept in the administrators' folder; a journal an
-// earlier version left in the user's folder is taken over once, through the
-// same checks as any other: of a crafted one only the sound entry is acted
-// on. Nothing the user's folder holds (a link for the reports folder, for a
-// report, for the record or for the old journal) leads a write, append or
-// delete anywhere else.
+// Elevated, an old journal in the user's folder is taken over once, through
+// the usual checks; no link the user's folder holds leads a write elsewhere.
 TEST(SpoolerJournal, ElevatedJournalAndTheUsersFolder) {
   const std::wstring folder = UseTestFolder();
   const std::wstring user = folder + L"\\user";
@@ -456,3 +435,5 @@ TEST(SpoolerJournal, ElevatedJournalAndTheUsersFolder) {
   SetSpoolerJournalFolder(nullptr);
   SetSpoolerApi(nullptr);
 }
+
+}  // namespace
