@@ -172,14 +172,9 @@ TEST_F(LanquayPort, ReadsAfterThePrinterClosedGiveZeroBytes) {
   EXPECT_LT(MsSince(start), 50u);
 }
 
-// How the close judges a connection data was written on. A reset, or a
-// printer that closed before it read what was sent, lost bytes; a printer
-// that read everything and then closed its side (first, or after ours)
-// did not. Where no pace is set, the printer has read (and closed) before
-// the close begins, and nothing but its own close is waited for. A printer
-// with a pace is still reading when the close begins: the close must see
-// it give up part way however late, and must not cost a sound one much
-// more than the rest of the transfer.
+// A reset, or a close before the printer read everything, lost bytes. A
+// printer with a pace is still reading when the close begins: its give-up
+// is seen however late, and a sound one costs little beyond the transfer.
 TEST_F(LanquayPort, CloseTellsALostWriteFromAPrinterThatTookEverything) {
   LanquayLib& lq = Lq();
   struct Case {
