@@ -166,10 +166,8 @@ TEST_F(LanquaySeams, OnlyAnAddressInUseIsRetried) {
   }
 }
 
-// The close keeps our side open until the printer took everything: where
-// the system counts unacknowledged bytes, until that count is 0 (a printer
-// that closed with bytes unacknowledged has lost them); elsewhere at least
-// the settle, so a reset that comes a moment after the last send is seen.
+// Where the system counts unacknowledged bytes the close waits for 0 (a
+// printer closed before that lost them); elsewhere it settles, to see a late reset.
 TEST_F(LanquaySeams, CloseWaitsForThePrinterToTakeEverything) {
   struct Case {
     const char* fault;

@@ -267,9 +267,8 @@ TEST_F(NetLanExchange, PrintVersionIsJudgedByTheClose) {
   ASSERT_EQ(SimCommand(host + " reset"), "OK");
 }
 
-// Ends the printer's fault from a thread of its own when a row outlasts its
-// bound, so that the row ends and says so. Stop() joins the thread before the
-// test uses the simulator's control line again.
+// Ends the printer's fault when a row outlasts its bound; Stop() joins the
+// thread and says whether it had to.
 struct StallWatchdog {
   std::string host;
   DWORD boundMs;
@@ -293,9 +292,8 @@ struct StallWatchdog {
 // A printer that stops reading for longer than lanquay's own limit (five
 // limits of 1 s here) while it erases its flash is given the grace a USB
 // printer gets for the block: 83 waits of one write slice (shortened to
-// 150 ms here) for each chunk. One that never reads again still fails, within
-// that time and one more call of the library. A watchdog ends the printer's
-// fault when a row outlasts that bound.
+// 150 ms here) for each chunk. One that never reads again still fails,
+// within that time and one more call of the library.
 TEST_F(NetLanExchange, PausingPrinterGetsTheGraceOfAUsbPrinter) {
   g_program.netSlot = kNetSlotLanquay;
   const std::string host = SimHost(3);
