@@ -304,11 +304,7 @@ TEST_F(LanExchange, WorkerMatchesTheExchange) {
     int32_t result;
   } cases[] = {
       {"firmware in partial hand-ons", MODE_FWSEND, [] { g_lib.handOn = 7000; }, 0},
-      {"firmware to a library that never says done", MODE_FWSEND,
-       [] {
-         g_lib.handOn = 100;
-         g_lib.stuck = true;
-       },
+      {"firmware to a library that never says done", MODE_FWSEND, [] { g_lib.handOn = 100, g_lib.stuck = true; },
        PRT_ERR_SEND},
       {"firmware the printer dropped before the close", MODE_FWSEND, [] { g_lib.closeResult = 0; }, PRT_ERR_SEND},
       {"no port opens", MODE_FWSEND, [] { g_lib.openFailures = 5; }, PRT_ERR_OPEN},
@@ -359,4 +355,3 @@ TEST_F(LanExchange, WorkerMatchesTheExchange) {
 }
 
 }  // namespace
-
