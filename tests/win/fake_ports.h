@@ -35,3 +35,8 @@ inline BOOL LayOutFakePorts(const std::vector<std::wstring>& ports, BYTE* buffer
   *returned = static_cast<DWORD>(ports.size());
   return TRUE;
 }
+
+// The usual ports alone, as a test spooler's port list.
+inline BOOL UsualFakePorts(BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
+  return LayOutFakePorts(FakeSpoolerPorts(), buffer, bytes, needed, returned);
+}

@@ -132,10 +132,7 @@ BOOL FileClose(HANDLE) { return TRUE; }
 void* Alloc(size_t bytes) { return GlobalAlloc(GPTR, bytes); }
 void Free(void* block) { GlobalFree(block); }
 void NoPump() {}
-BOOL FilePorts(BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
-  return LayOutFakePorts(FakeSpoolerPorts(), buffer, bytes, needed, returned);
-}
-const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump, FilePorts};
+const SpoolerApi kFileSpooler = {FileEnum, FileOpen, FileGet, FileSet, FileClose, Alloc, Free, NoPump, UsualFakePorts};
 
 // Read with every sharing right, so that the look never stops a program from
 // moving its new journal over the file.

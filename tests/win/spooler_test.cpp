@@ -170,12 +170,8 @@ void* FakeAlloc(size_t bytes) { return g_fake->heap.Alloc(bytes); }
 void FakeFree(void* block) { g_fake->heap.Free(block); }
 void FakePump() {}
 
-BOOL FakePorts(BYTE* buffer, DWORD bytes, DWORD* needed, DWORD* returned) {
-  return LayOutFakePorts(FakeSpoolerPorts(), buffer, bytes, needed, returned);
-}
-
 const SpoolerApi kFakeApi = {FakeEnumPrinters, FakeOpenPrinter, FakeGetPrinter, FakeSetPrinter, FakeClosePrinter,
-                             FakeAlloc,        FakeFree,        FakePump,       FakePorts};
+                             FakeAlloc,        FakeFree,        FakePump,       UsualFakePorts};
 
 PrinterConnection Port(const wchar_t* name) {
   PrinterConnection c;
