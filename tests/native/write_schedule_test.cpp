@@ -78,12 +78,9 @@ TEST(WriteSchedule, CountsBytesAndTellsEachRow) {
 TEST(WriteSchedule, FailedPrintersBox) {
   std::vector<FailedPrinter> failed = {{L"10.0.0.9", L"No reply"}, {L"10.0.0.3", L"Lost"}};
   EXPECT_EQ(FailedPrintersText(failed, 4, 6, 1),
-            L"Writing failed on 2 of 6 printers.\n\n10.0.0.9: No "
-            L"reply\n10.0.0.3: Lost\n\n4 printer(s) were written.");
+            L"Writing failed on 2 of 6 printers.\n\n10.0.0.9: No reply\n10.0.0.3: Lost\n\n4 printer(s) were written.");
   EXPECT_EQ(FailedPrintersText(failed, 0, 2, 0),
-            L"2 台中 2 台のプリンタで書込みに失敗しました。\n\n10.0.0.9: No "
-            L"reply\n10.0.0.3: Lost\n\n"
-            L"書込みできたプリンタはありません。");
+            L"2 台中 2 台のプリンタで書込みに失敗しました。\n\n10.0.0.9: No reply\n10.0.0.3: Lost\n\n書込みできたプリンタはありません。");
   EXPECT_EQ(FailedPrintersText({failed[0]}, 2, 3, 1, ListOperation::kReset),
             L"Reset failed on 1 of 3 printers.\n\n10.0.0.9: No reply\n\n2 printer(s) were reset.");
   // A long list names the first ones and points to the report.
