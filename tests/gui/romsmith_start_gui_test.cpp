@@ -262,10 +262,8 @@ TEST(RomsmithStart, NoNetworkLibraryShowsMessage16) {
 
 // A run killed mid-exchange left two printers on "FILE:"; the next start puts
 // them back before anything else and says which. "Office" was set up again
-// by the operator since and stays as it is. "Left B" is in the journal an
-// earlier version kept in the user's folder, which the elevated start takes
-// over. Crafted entries (a printer of another computer, a port the spooler
-// does not have in a pooled list, a file for a port) touch nothing.
+// by the operator since and stays as it is. "Left B" is in an old journal
+// in the user's folder, taken over by the elevated start. Crafted entries touch nothing.
 TEST(RomsmithStart, PrintersLeftOnFileGoBackAtStart) {
   RomsmithSession s(L"journal");
   RomsmithSetup setup;
