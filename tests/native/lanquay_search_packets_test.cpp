@@ -88,9 +88,7 @@ TEST(EchoRequests, ConfirmationLayout) {
 }
 
 // Only the reply to our own request counts: from the host asked, with our
-// identifier and this attempt's sequence. Everything else the raw socket
-// hands over (another host's echo, an unreachable, a reply to another
-// program or to an earlier attempt) is passed over.
+// identifier and this attempt's sequence; all else the raw socket hands over is passed.
 TEST(EchoReply, Acceptance) {
   const uint32_t host = 0x0A00A8C0u;   // 192.168.0.10 as it lies in memory
   const uint32_t other = 0x0B00A8C0u;  // 192.168.0.11
