@@ -27,8 +27,7 @@ TEST(LanquayLimits, ProductsAreClampedNotWrapped) {
   for (const auto& c : cases) EXPECT_EQ(LqLimitMs(c.seconds, c.rounds), c.ms) << c.seconds << " x " << c.rounds;
 }
 
-// The close's hold before its half-close: what may still be on the way at
-// the pace the printer showed, between the settle and the time limit.
+// The close's hold: the rest at the printer's pace, between the settle and the limit.
 TEST(LanquayLimits, DeliveryHoldFollowsThePrintersPace) {
   const struct {
     uint64_t queued, paceBytes;
@@ -45,8 +44,7 @@ TEST(LanquayLimits, DeliveryHoldFollowsThePrintersPace) {
   }
 }
 
-// Registry time-outs: 0 takes the default; above the bound, also what a
-// signed reading takes as negative, is cut to the bound.
+// 0 takes the default; above the bound (also "negative" values) is cut to the bound.
 TEST(LanquayLimits, RegistryTimeoutsTakeDefaultsAndBounds) {
   const uint32_t cases[][6] = {{0, 0, 0, 4, 2, 1},        {60, 10, 60, 60, 10, 60},
                                {61, 11, 61, 60, 10, 60}, {0xFFFFFFFFu, 0x80000000u, 86400, 60, 10, 60}};
