@@ -117,9 +117,8 @@ TEST(PortJournal, RestoredMessageListsEveryPrinter) {
             std::u16string::npos);
 }
 
-// A journal may have been written by anyone who could write its folder:
-// each entry must name a local printer and only ports the spooler has, of
-// the kinds the programs switch.
+// Anyone who could write the folder may have written the journal: an entry
+// names a local printer and only switchable ports the spooler has.
 TEST(PortJournal, EntriesAreCheckedBeforeTheyAreActedOn) {
   const SpoolerInventory spooler = {
       {u"Receipt A", u"Kitchen", u"Pooled", u"Fax"},
