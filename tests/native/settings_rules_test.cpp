@@ -257,9 +257,8 @@ TEST(SettingsRules, ListingCollectsEntriesAndSelections) {
   EXPECT_EQ(SelectedLanIndex(other), 0);
 }
 
-// A file of millions of [Printer] or [IPAddress] rows: only as many are
-// taken as keys can name, so the model table's size cannot wrap on 32 bits
-// (rows x 1088 bytes passes 2^32 at 3,947,581 rows).
+// Only as many rows are taken as keys can name, so a table's size cannot
+// wrap on 32 bits (rows x 1088 bytes passes 2^32 at 3,947,581 rows).
 TEST(SettingsRules, RowCountsAreCappedBeforeTablesAreSized) {
   std::wstring printer = L"Connected=Printer2";
   std::wstring lan;
