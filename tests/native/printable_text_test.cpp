@@ -6,8 +6,7 @@
 
 namespace {
 
-// What a printer, a network library or a hand edit may put in a name, and
-// what is kept of it.
+// What a printer, a network library or a hand edit may put in a name.
 TEST(PrintableText, ControlAndFormatCharactersGo) {
   const struct {
     const char16_t* text;
