@@ -18,8 +18,7 @@ TEST(ElevatedFiles, JournalOwners) {
   EXPECT_FALSE(JournalOwnerTrusted(FileOwner::Other, false));
 }
 
-// The final path of a handle against the path asked for: a junction or link
-// anywhere on the way shows as another path.
+// A junction or link anywhere on the way shows as another final path.
 TEST(ElevatedFiles, FinalPathMatchesOnlyThePathAskedFor) {
   const std::wstring asked = L"C:\\Users\\Ann\\AppData\\Local\\Romsmith\\Reports\\Write.json";
   const struct {
