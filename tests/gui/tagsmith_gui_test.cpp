@@ -275,22 +275,21 @@ TEST(TagsmithGui, LanOperationsReachTheSavedPrinterOrRefuse) {
   }
 }
 
-// A printer that cannot be put back stays on "FILE:" and the jobs printed
-// meanwhile go to a file: after the read's or the write's own result the
-// operator is told which printer, as by Romsmith. `fault` names the fake
-// spooler's way of keeping it there.
+// A printer left on "FILE:" (kept there by the fake spooler's `fault`) is
+// named after the read's or the write's own result, as by Romsmith.
 void GiveBackFailsWith(const wchar_t* fault) {
   ASSERT_EQ(SimCommand("com reset"), "OK");
   TagsmithRun run(L"tagsmith-give-back");
   ASSERT_TRUE(run.Prepare(ComSettings()) && run.FakeSpooler(fault, L"Receipt COM")) << LastError();
   ASSERT_TRUE(run.Start()) << LastError();
-  const std::u16string left = PortJournalStillOnFileMessage(kEnglish, {u"Receipt COM"});
-  ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, std::wstring(left.begin(), left.end()))) << LastError();
+  const std::u16string text = PortJournalStillOnFileMessage(kEnglish, {u"Receipt COM"});
+  const std::wstring left(text.begin(), text.end());
+  ASSERT_TRUE(run.Operate(IDC_GET_SERIAL, 11, left)) << LastError();
   EXPECT_EQ(gui::ControlText(run.window, IDC_SERIAL_READ), L" SN000001");
   ASSERT_TRUE(gui::SetText(run.program.pid(), run.window, IDC_SERIAL_INPUT, L"000321")) << LastError();
   const std::wstring record = ReportFolder() + L"\\SerialNumbers.jsonl";
   DeleteFileW(record.c_str());
-  EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(14), std::wstring(left.begin(), left.end()))) << LastError();
+  EXPECT_TRUE(run.Operate(IDC_WRITE_SERIAL, 12, Message(14), left)) << LastError();
   EXPECT_EQ(SimCommand("com serial"), "OK 000321") << "the write itself went through";
   // The read-back matched; the give-back has a field of its own.
   const std::string line = FileBytes(record);
