@@ -15,7 +15,9 @@ constexpr DWORD kAddressInUsePauseMs = 500;
 // shortest a stack uses), since our bytes still on the way may first have
 // to be sent again before the printer's side can answer them with a reset.
 constexpr DWORD kResetWaitMs = 320;
-constexpr DWORD kResetPollMs = 5;
+// Each look is a call into the socket layer; with dozens of printers
+// closing at once, looking more often only costs processor time.
+constexpr DWORD kResetPollMs = 20;
 // How long a close lets a printer that just got the last bytes show a
 // reset or its own close before ours begins. Some stacks (Wine's among
 // them) report a reset that comes after our half-close as an orderly end,
