@@ -45,20 +45,11 @@
 namespace {
 
 constexpr DWORD kRedrawMs = 100;  // at most ten redraws a second, whatever the list
-// The reads after the POWER lamp, as the one-by-one reads: a restarted
-// printer may take a while to answer.
-constexpr int kVersionTries = 4;
-constexpr DWORD kVersionRetryMs = 2000;
-constexpr DWORD kVersionTriesMs = 15000;  // one printer
-constexpr DWORD kVersionListMs = 120000;  // the whole list
-
 const TextPair kSendingText = {
     {L"ファームウェアデータをプリンタに送信しています...\nしばらくお待ちください。\n"
      L"注意）Flash書込みが完了するまでは、\nプリンタの電源を切らないでください。",
      L"Sending the firmware data to the printer...\nPlease wait.\nNote) Do not turn off the printer until all the "
      L"data has been written to the Flash ROM."}};
-const TextPair kCheckingVersionText = {
-    {L"プリンタのバージョンを確認しています...", L"Checking the firmware version of the printer..."}};
 
 int Language() { return g_settings.languageIndex == 0 ? 0 : 1; }
 
@@ -338,13 +329,7 @@ void RunParallelWrite() {
 
 void ReadVersionsSideBySide(HWND dialog) {
   if (!RecordReadsVersions()) return;
-  // An Exit meanwhile waits for the reads, as it waits for any exchange.
-  g_mainWindow.operationRunning = 1;
-  HWND ok = GetDlgItem(dialog, IDC_PROGRESS_OK);
-  EnableWindow(ok, FALSE);
-  SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kCheckingVersionText.In(Language()));
-  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  PumpMessages();
+  BeginVersionCheck(dialog);
   const std::vector<int32_t> written = RecordWrittenPrinters();
   SideBySide reads("ParallelRead", MODE_READFIX, written, ReadPlaces(written.size()), 0);
   // A printer that starts late in a long list gets what is left of the
@@ -363,11 +348,7 @@ void ReadVersionsSideBySide(HWND dialog) {
         RecordVersionRead(reads.PrinterAt(i), false, job.result == 0, version);
       });
   PortReplace(REPLACE_OFF, nullptr);
-  ShowVersionOfSelectedPrinter();
-  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-  ShowPrintersLeftOnFile(dialog, true);
-  EnableWindow(ok, TRUE);
-  FinishOperation();
+  EndVersionCheck(dialog);
 }
 
 void ResetSideBySide() {

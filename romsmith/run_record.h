@@ -44,9 +44,19 @@ std::vector<int32_t> RecordWrittenPrinters();
 // the printers still left on "FILE:" are named. Never changes the run's
 // result. Does nothing in Rewrite All mode.
 void ReadVersionsAfterWrite(HWND dialog);
-// The version label after an Update write: the version read after the write
-// from the printer left selected, or empty when it was not read.
-void ShowVersionOfSelectedPrinter();
+// The bounds of the version reads after an Update write: a restarted
+// printer may take a while to answer.
+constexpr int kVersionTries = 4;
+constexpr DWORD kVersionRetryMs = 2000;
+constexpr DWORD kVersionTriesMs = 15000;  // one printer
+constexpr DWORD kVersionListMs = 120000;  // the whole list
+// The frame of those reads, one by one or side by side. Begin: the progress
+// dialog says what runs and takes no OK, and an Exit waits. End: the version
+// label shows the version read after the write from the printer left
+// selected (empty when it was not read), the printers still on "FILE:" are
+// named, and the dialog takes its OK again.
+void BeginVersionCheck(HWND dialog);
+void EndVersionCheck(HWND dialog);
 // Saves a confirmed record as it stands, with the bytes sent so far: the
 // session is ending (log-off, shutdown) and the process may end without
 // another word.

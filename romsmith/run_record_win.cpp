@@ -34,12 +34,6 @@ struct RunRecord {
 };
 RunRecord g_record;
 
-// The read after the write: a restarted printer may take a while to answer.
-constexpr ULONGLONG kVersionTriesMs = 15000;  // one printer
-constexpr ULONGLONG kVersionListMs = 120000;  // the whole list
-constexpr DWORD kVersionRetryMs = 2000;
-constexpr int kVersionTries = 4;
-
 const TextPair kCheckingVersionText = {{L"プリンタのバージョンを確認しています...",
                                         L"Checking the firmware version of the printer..."}};
 
@@ -231,7 +225,16 @@ std::vector<int32_t> RecordWrittenPrinters() {
   return written;
 }
 
-void ShowVersionOfSelectedPrinter() {
+void BeginVersionCheck(HWND dialog) {
+  // An Exit meanwhile waits for the reads, as it waits for any exchange.
+  g_mainWindow.operationRunning = 1;
+  EnableWindow(GetDlgItem(dialog, IDC_PROGRESS_OK), FALSE);
+  SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kCheckingVersionText.In(Language()));
+  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  PumpMessages();
+}
+
+void EndVersionCheck(HWND dialog) {
   // The label shows the printer left selected, as Get Version would: its
   // version read after the write, or nothing when it could not be read.
   const size_t selected = g_settings.portKind == PORT_LAN ? static_cast<size_t>(g_settings.selectedLan) : 0;
@@ -241,17 +244,17 @@ void ShowVersionOfSelectedPrinter() {
     text = L" " + std::wstring(version.begin(), version.end());
   }
   SetDlgItemTextW(g_program.mainWindow, IDC_VERSION_RESULT, text.c_str());
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  // Each read gave the spooler's printers back once more: what is still on
+  // "FILE:" is known only now.
+  ShowPrintersLeftOnFile(dialog, true);
+  EnableWindow(GetDlgItem(dialog, IDC_PROGRESS_OK), TRUE);
+  FinishOperation();
 }
 
 void ReadVersionsAfterWrite(HWND dialog) {
   if (g_settings.writingMethod != 1) return;
-  // An Exit meanwhile waits for the reads, as it waits for any exchange.
-  g_mainWindow.operationRunning = 1;
-  HWND ok = GetDlgItem(dialog, IDC_PROGRESS_OK);
-  EnableWindow(ok, FALSE);
-  SetDlgItemTextW(dialog, IDC_PROGRESS_CLOSING, kCheckingVersionText.In(Language()));
-  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  PumpMessages();
+  BeginVersionCheck(dialog);
   const ULONGLONG listEnd = GetTickCount64() + kVersionListMs;
   for (size_t i = 0; g_record.open && i < g_record.report.printers.size(); ++i) {
     ReportPrinter& p = g_record.report.printers[i];
@@ -268,13 +271,7 @@ void ReadVersionsAfterWrite(HWND dialog) {
       p.afterRead = ReadVersion(static_cast<int32_t>(i), &p.versionAfter);
     }
   }
-  ShowVersionOfSelectedPrinter();
-  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-  // Each read gave the spooler's printers back once more: what is still on
-  // "FILE:" is known only now.
-  ShowPrintersLeftOnFile(dialog, true);
-  EnableWindow(ok, TRUE);
-  FinishOperation();
+  EndVersionCheck(dialog);
 }
 
 void SaveRunRecord() { SaveAsItStands(); }
