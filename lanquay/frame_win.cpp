@@ -11,16 +11,15 @@ namespace {
 
 constexpr char kSettingsKey[] = "Software\\NWD_QUAYDLL";
 
-// One REG_DWORD-sized value; anything missing, longer than 4 bytes or
-// unreadable counts as 0, which the caller replaces by its default.
-uint32_t ReadSettingValue(const char* name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
+// One REG_DWORD-sized value of the open settings key; anything missing,
+// longer than 4 bytes or unreadable counts as 0, which the caller replaces
+// by its default.
+uint32_t ReadSettingValue(HKEY key, const char* name) {
+  if (key == nullptr) return 0;
   uint32_t value = 0;
   DWORD size = sizeof(value);
   DWORD type = 0;
   LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
   if (status != ERROR_SUCCESS || size > sizeof(value)) return 0;
   return value;
 }
@@ -54,9 +53,14 @@ extern "C" int WINAPI LqGetError(LqHandle handle) {
 /// Reads the time-outs again at every open, so a registry change applies to
 /// the next handle while open handles keep what they received.
 void LqReadSettings(LqContext* record, bool withOpenTimeout) {
-  const uint32_t time = ReadSettingValue("TIME");
-  const uint32_t retry = ReadSettingValue("RETRY");
-  const uint32_t openTimeout = withOpenTimeout ? ReadSettingValue("OPEN_TIMEOUT") : 0;
+  // The key is opened once for all three: each registry call is a round
+  // trip, and dozens of ports may open at once.
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) key = nullptr;
+  const uint32_t time = ReadSettingValue(key, "TIME");
+  const uint32_t retry = ReadSettingValue(key, "RETRY");
+  const uint32_t openTimeout = withOpenTimeout ? ReadSettingValue(key, "OPEN_TIMEOUT") : 0;
+  if (key != nullptr) RegCloseKey(key);
   const LqTimeouts timeouts = LqClampTimeouts(time, retry, openTimeout);
   g_lq.timeStep = timeouts.timeStep;
   g_lq.rounds = timeouts.rounds;

@@ -134,12 +134,13 @@ void ClosePortResources(LqContext* record) {
   record->receiveLock = nullptr;
 }
 
-/// The send lock of one write call. It is taken before a send and kept
-/// while the socket takes piece after piece without blocking, and given up
-/// before every wait and at the end of the call. Every send still runs under
-/// the lock and a close still gets it within one send call (the closing
-/// check comes before each send), but a stream of pieces that the socket
-/// takes at once costs one semaphore round trip instead of one per piece.
+/// The send lock of one write call: taken before its first send and kept
+/// until the call ends, through its waits for the socket. A second writer
+/// on the handle cannot slip its bytes between this call's pieces, and a
+/// write to a slow printer costs no semaphore round trip per wait: each is
+/// a call into the system, and with dozens of printers written at once
+/// they were a good share of the run. A close never takes it; it meets
+/// running calls through the closing flag and the record's references.
 struct SendLockHold {
   explicit SendLockHold(HANDLE lock) : lock_(lock) {}
   ~SendLockHold() { Release(); }
@@ -187,22 +188,17 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
   DWORD lastProgress = start;
   bool blockedAfterWait = false;
   for (;;) {
-    if (record->closing != 0) {
-      lock.Release();
-      return false;
-    }
+    if (record->closing != 0) return false;
     lock.Take();
     int result = g_lqSeams.sendSocket(record->socket, data, static_cast<int>(size), 0);
     int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
     if (result == SOCKET_ERROR) {
       if (code != WSAEWOULDBLOCK) {
-        lock.Release();
-          record->errorValue = code;
+        record->errorValue = code;
         return false;
       }
       NotePaceStart(record);
       if (Elapsed(lastProgress) >= limit * kStallRounds) {
-        lock.Release();
         record->errorValue = WSAETIMEDOUT;
         return false;
       }
@@ -212,12 +208,11 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
       NoteHanded(record, taken);
       if (taken < size) NotePaceStart(record);
       if (taken >= size) {
-          record->errorValue = 0;
+        record->errorValue = 0;
         return true;
       }
       if (Elapsed(start) >= limit) {
-        lock.Release();
-          record->errorValue = 0;
+        record->errorValue = 0;
         return false;
       }
       if (taken > 0) {
@@ -227,10 +222,9 @@ bool SendPiece(LqContext* record, SendLockHold& lock, const char* data, uint32_t
         lastProgress = start;
       }
     }
-    // Never wait while holding the lock: a close must get it in time. The
-    // call's reference keeps the record and socket alive through the wait,
-    // and a close waits for this call to leave before it touches the socket.
-    lock.Release();
+    // The call's reference keeps the record and socket alive through the
+    // wait, and a close waits for this call to leave before it touches the
+    // socket.
     if (blockedAfterWait && result == SOCKET_ERROR) {
       // Writable but still refusing: pause rather than spin.
       Sleep(10);

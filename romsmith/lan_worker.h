@@ -36,11 +36,23 @@ struct LanJob {
   DWORD endTick = 0;
 
   HANDLE thread = nullptr;  // the GUI thread's
+  HANDLE go = nullptr;      // set to let a ready thread (ReadyLanWorkers) take the job
 };
 
-// Starts the job's thread; false when none could be made (the job is then
-// not running and holds PRT_ERR_MEMORY).
-bool StartLanJob(LanJob* job);
+// Gives the job a thread that does not run yet, a ready one or a new one;
+// false when none could be made (the job then holds PRT_ERR_MEMORY).
+// StartLanJob lets it run. A run makes the threads of all the printers it
+// starts before it lets any run: made beside running workers, each thread
+// took milliseconds more to make.
+bool MakeLanJob(LanJob* job);
+void StartLanJob(LanJob* job);
+// Makes threads that wait for a job, up to `count`, while the operator
+// reads the confirmation: under Wine a thread takes milliseconds to make
+// and to start, and dozens of them made after the click delayed every
+// printer of the list by a fifth of a second. EndLanWorkers ends those no
+// job took. Both on the GUI thread only.
+void ReadyLanWorkers(size_t count);
+void EndLanWorkers();
 // True once the job's work is over; its figures can then be read.
 bool LanJobFinished(LanJob* job);
 // After LanJobFinished: waits for the thread's very end and closes it.

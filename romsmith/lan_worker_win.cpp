@@ -1,6 +1,7 @@
 #include "lan_worker.h"
 
 #include <cstring>
+#include <vector>
 
 #include "command_kinds.h"
 #include "port_io.h"
@@ -233,15 +234,80 @@ DWORD WINAPI JobThread(void* parameter) {
   return 0;
 }
 
+// A thread made ahead of its job. Once its event is set the thread owns
+// this record and the event: the GUI thread hands the job over before,
+// and touches neither afterwards.
+struct ReadyThread {
+  HANDLE thread = nullptr;
+  HANDLE go = nullptr;
+  LanJob* job = nullptr;  // none: the thread ends without work
+};
+std::vector<ReadyThread*> g_ready;
+
+DWORD WINAPI ReadyThreadMain(void* parameter) {
+  auto* ready = static_cast<ReadyThread*>(parameter);
+  WaitForSingleObject(ready->go, INFINITE);
+  LanJob* job = ready->job;
+  CloseHandle(ready->go);
+  delete ready;
+  return job != nullptr ? JobThread(job) : 0;
+}
+
 }  // namespace
 
-bool StartLanJob(LanJob* job) {
-  job->startTick = GetTickCount();
-  job->thread = CreateThread(nullptr, kStackBytes, JobThread, job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+bool MakeLanJob(LanJob* job) {
+  if (!g_ready.empty()) {
+    ReadyThread* ready = g_ready.back();
+    g_ready.pop_back();
+    ready->job = job;
+    job->thread = ready->thread;
+    job->go = ready->go;
+    return true;
+  }
+  job->thread =
+      CreateThread(nullptr, kStackBytes, JobThread, job, CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (job->thread != nullptr) return true;
   job->result = PRT_ERR_MEMORY;
   job->failure = "CreateThread";
   return false;
+}
+
+void StartLanJob(LanJob* job) {
+  job->startTick = GetTickCount();
+  if (job->go != nullptr) {
+    SetEvent(job->go);  // the thread closes it
+    job->go = nullptr;
+  } else {
+    ResumeThread(job->thread);
+  }
+}
+
+void ReadyLanWorkers(size_t count) {
+  while (g_ready.size() < count) {
+    auto* ready = new ReadyThread;
+    ready->go = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (ready->go != nullptr) {
+      ready->thread = CreateThread(nullptr, kStackBytes, ReadyThreadMain, ready, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                   nullptr);
+    }
+    if (ready->thread == nullptr) {
+      if (ready->go != nullptr) CloseHandle(ready->go);
+      delete ready;
+      return;  // a run makes what it lacks itself
+    }
+    g_ready.push_back(ready);
+  }
+}
+
+void EndLanWorkers() {
+  for (ReadyThread* ready : g_ready) {
+    const HANDLE thread = ready->thread;
+    ready->job = nullptr;
+    SetEvent(ready->go);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  g_ready.clear();
 }
 
 bool LanJobFinished(LanJob* job) { return InterlockedCompareExchange(&job->finished, 0, 0) != 0; }

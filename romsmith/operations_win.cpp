@@ -10,6 +10,7 @@
 
 #include "exit_codes.h"
 #include "firmware_file.h"
+#include "lan_worker.h"
 #include "main_window.h"
 #include "message_catalog.h"
 #include "parallel_write.h"
@@ -203,9 +204,14 @@ void OnStartWriting() {
   // The record names the printers as the rebuilt list and the answered
   // confirmation have them: a USB printer plugged or pulled before the
   // click must not put another printer's name on the report.
+  if (OnLan() && g_settings.lanParallel > 1) {
+    ReadyLanWorkers(static_cast<size_t>(g_settings.lanCount < g_settings.lanParallel ? g_settings.lanCount
+                                                                                      : g_settings.lanParallel));
+  }
   const bool confirmed = ShowResultMessage(window, kMessageConfirmWrite, text.c_str()) == IDOK;
   BeginRunRecord(path, FirmwareData);
   if (!confirmed) {
+    EndLanWorkers();
     CloseRunRecord(kExitDeclined);
     FreeFirmwareBlock();
     FinishOperation();

@@ -45,6 +45,12 @@
 namespace {
 
 constexpr DWORD kRedrawMs = 100;  // at most ten redraws a second, whatever the list
+// How often the report is saved while printers are in flight: each save is
+// a flushed file on the window's thread, and one per printer's end made
+// the window's thread the run's bottleneck with dozens of printers. Should
+// the process end meanwhile, a printer ended since the last save shows as
+// interrupted, never as written.
+constexpr DWORD kReportSaveMs = 500;
 const TextPair kSendingText = {
     {L"ファームウェアデータをプリンタに送信しています...\nしばらくお待ちください。\n"
      L"注意）Flash書込みが完了するまでは、\nプリンタの電源を切らないでください。",
@@ -101,9 +107,15 @@ class SideBySide {
     DWORD lastTick = GetTickCount() - kRedrawMs;
     for (;;) {
       Collect(ended);
+      std::vector<size_t> made;
       for (int32_t i = schedule_.Next(); i >= 0; i = schedule_.Next()) {
-        if (!Start(static_cast<size_t>(i), prepare)) Finish(static_cast<size_t>(i), ended);
+        if (Make(static_cast<size_t>(i), prepare)) {
+          made.push_back(static_cast<size_t>(i));
+        } else {
+          Finish(static_cast<size_t>(i), ended);
+        }
       }
+      for (size_t i : made) StartLanJob(&jobs_[i]);
       if (schedule_.Finished()) break;
       if (tick && GetTickCount() - lastTick >= kRedrawMs) {
         tick();
@@ -120,6 +132,7 @@ class SideBySide {
 
   const WriteSchedule& schedule() const { return schedule_; }
   int32_t PrinterAt(size_t i) const { return printers_[i]; }
+  const LanJob& JobAt(size_t i) const { return jobs_[i]; }
 
  private:
   // The other vendor's library is not known to be safe from several
@@ -138,7 +151,7 @@ class SideBySide {
     PortReplaceList(ports, &taken_);
   }
 
-  bool Start(size_t i, const Prepare& prepare) {
+  bool Make(size_t i, const Prepare& prepare) {
     const LanPrinterRecord& record = g_settings.lanList[printers_[i]];
     LanJob& job = jobs_[i];
     std::memcpy(job.address, record.ipAddress, sizeof(job.address));
@@ -154,7 +167,7 @@ class SideBySide {
     job.wake = wake_;
     prepare(i, job);
     DebugLogF("%s Printer %s Start", name_, job.address);
-    return StartLanJob(&job);
+    return MakeLanJob(&job);
   }
 
   void Collect(const Ended& ended) {
@@ -277,6 +290,7 @@ void RunParallelWrite() {
   g_progress.someFailed = 0;
   HWND dialog = OpenProgressDialog(kProgressWriting);
   if (dialog == nullptr) {
+    EndLanWorkers();
     FreeFirmwareBlock();
     g_mainWindow.exitCode = kExitWriteFailed;
     EndBusy(window);
@@ -294,6 +308,10 @@ void RunParallelWrite() {
     ProgressList list;
     ReadVersionsBeforeWrites();
     ShowSendingStep(dialog);
+    // Made before the first printer starts: made beside dozens of running
+    // workers it took the window's thread most of a second.
+    list.Open(dialog, run.schedule());
+    DWORD lastSave = GetTickCount();
     run.Run(
         [](size_t, LanJob& job) {
           job.data = FirmwareData.data;
@@ -306,11 +324,18 @@ void RunParallelWrite() {
           RecordPrinterOutcome(run.PrinterAt(i), job.result, sent, seconds);
         },
         [&] {
-          // Made once the first printers are on their way, so that making
-          // it delays none of them.
-          if (!list.IsOpen()) list.Open(dialog, run.schedule());
           list.Draw(run.schedule(), messageLines);
+          if (GetTickCount() - lastSave < kReportSaveMs) return;
+          for (size_t i = 0; i < run.schedule().Size(); ++i) {
+            const ScheduledPrinter& p = run.schedule().At(i);
+            if (p.state != PrinterRun::kWriting) continue;
+            const double seconds = static_cast<double>(GetTickCount() - run.JobAt(i).startTick) / 1000.0;
+            RecordPrinterRunning(run.PrinterAt(i), p.sent, seconds);
+          }
+          SaveRunRecord();
+          lastSave = GetTickCount();
         });
+    SaveRunRecord();
     // One give-back for every port the run took; a printer left on "FILE:"
     // is named below and tried again by the next give-back.
     PortReplace(REPLACE_OFF, nullptr);
@@ -320,6 +345,7 @@ void RunParallelWrite() {
               static_cast<long>(run.schedule().Count(PrinterRun::kFailed)));
     FinishRun(run, messageLines);
   }
+  EndLanWorkers();  // what the run did not take
   if (g_mainWindow.exitRequested && g_program.progressDialog != nullptr) {
     // The printer work is over and its ports are given back: the closing
     // messages give way to the operator's Exit.

@@ -54,6 +54,9 @@ void ProgressList::Open(HWND dialog, const WriteSchedule& schedule) {
   AddColumn(1, kLanColumnTitles[0].In(language), kModelColumnPx);
   AddColumn(2, kStateColumnTitle.In(language), stateWidth > 60 ? stateWidth : 60);
   shown_.assign(schedule.Size(), std::wstring());
+  // Filled with its drawing held back: a visible list redraws its rows and
+  // scroll bar at every insert otherwise, for milliseconds a row.
+  SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
   SendMessageW(list_, LVM_SETITEMCOUNT, schedule.Size(), 0);
   for (size_t i = 0; i < schedule.Size(); ++i) {
     LVITEMW item = {};
@@ -63,6 +66,8 @@ void ProgressList::Open(HWND dialog, const WriteSchedule& schedule) {
     SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     SetCell(i, 1, g_settings.lanList[i].modelNameW);
   }
+  SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list_, nullptr, TRUE);
 }
 
 void ProgressList::Draw(const WriteSchedule& schedule, const std::vector<std::wstring>& messageLines) {

@@ -25,9 +25,12 @@ void RecordRunConfirmed();
 // printer's version first (the printer runs during the write).
 void RecordPrinterStart(int32_t index);
 void RecordPrinterEnd(int32_t index, int32_t result);
-// A printer of a run with several printers in flight ended: its own bytes
-// and time, as the one-by-one figures of RecordPrinterEnd belong to one
-// printer at a time.
+// A printer of a run with several printers in flight is on its way /
+// ended: its own bytes and time, as the one-by-one figures of
+// RecordPrinterEnd belong to one printer at a time. Neither saves: dozens
+// of printers end within a second, and each save is a flushed file, so
+// the caller saves (SaveRunRecord) every so often and once at the end.
+void RecordPrinterRunning(int32_t index, uint32_t bytesSent, double seconds);
 void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds);
 // True while the open record reads versions around the writes (Update mode).
 bool RecordReadsVersions();
@@ -59,7 +62,7 @@ void BeginVersionCheck(HWND dialog);
 void EndVersionCheck(HWND dialog);
 // Saves a confirmed record as it stands, with the bytes sent so far: the
 // session is ending (log-off, shutdown) and the process may end without
-// another word.
+// another word, or printers written side by side have moved on.
 void SaveRunRecord();
 // Ends the record with the exit code the run ends with (exit_codes.h) and
 // saves it, with the spooler printers still on "FILE:" at this moment;

@@ -182,8 +182,10 @@ void RecordPrinterStart(int32_t index) {
   SaveAsItStands();
 }
 
-void RecordPrinterEnd(int32_t index, int32_t result) {
-  if (!ValidPrinter(index)) return;
+namespace {
+
+// The end of printer `index` in the record, without saving it.
+void NotePrinterEnd(int32_t index, int32_t result) {
   ReportPrinter& p = g_record.report.printers[static_cast<size_t>(index)];
   p.result = result == 0 ? "written" : "failed";
   p.code = result;
@@ -195,17 +197,31 @@ void RecordPrinterEnd(int32_t index, int32_t result) {
     p.message = ReportText(CatalogueText(CatalogueOwner::kRomsmith, MessageNumberForCode(result), Language()));
     g_record.awaitingBox = index;
   }
+}
+
+}  // namespace
+
+void RecordPrinterEnd(int32_t index, int32_t result) {
+  if (!ValidPrinter(index)) return;
+  NotePrinterEnd(index, result);
   SaveAsItStands();
 }
 
 void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds) {
+  if (!ValidPrinter(index)) return;
   const uint32_t saved = g_sentBytes;
   g_sentBytes = bytesSent;
-  RecordPrinterEnd(index, result);
+  NotePrinterEnd(index, result);
   g_sentBytes = saved;
-  if (g_record.open && index >= 0 && index < static_cast<int32_t>(g_record.report.printers.size())) {
-    g_record.report.printers[static_cast<size_t>(index)].seconds = seconds;
-  }
+  g_record.report.printers[static_cast<size_t>(index)].seconds = seconds;
+}
+
+void RecordPrinterRunning(int32_t index, uint32_t bytesSent, double seconds) {
+  if (!ValidPrinter(index)) return;
+  ReportPrinter& p = g_record.report.printers[static_cast<size_t>(index)];
+  p.result = "interrupted";
+  p.bytesSent = bytesSent;
+  p.seconds = seconds;
 }
 
 bool RecordReadsVersions() { return g_record.open && g_record.report.mode == 1; }

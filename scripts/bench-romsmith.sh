@@ -192,6 +192,9 @@ fleet_run() {
   await_ready "$work/fleet-sink.txt"
   wine "$operator" write "$(winepath -w "$folder")" "$(winepath -w "$folder/fleet.hex")" | tr -d '\r' \
     >"$work/fleet-operator.txt" || true
+  # A sink reports a connection once it has seen the close; give the last
+  # ones a moment.
+  for _ in $(seq 50); do [ "$(grep -c '^CONN' "$work/fleet-sink.txt")" -ge "$printers" ] && break; sleep 0.1; done
   stop_sink
   python3 - "$label" "$printers" "$parallel" "$list_bytes" "$work/fleet-sink.txt" "$work/fleet-operator.txt" \
     >>"$work/fleet.txt" <<'PY'

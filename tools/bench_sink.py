@@ -20,6 +20,8 @@ import sys
 import threading
 import time
 
+REPORT_LOCK = threading.Lock()
+
 
 def serve(conn, host, port, args):
     expect, rate = args.expect, args.rate
@@ -52,7 +54,11 @@ def serve(conn, host, port, args):
     finally:
         conn.close()
         if args.report and first is not None:
-            print("CONN %d %d %.4f %s" % (port, total, last - first, host), flush=True)
+            # One write per line: print writes the text and its newline
+            # apart, and two connections ending at once ran into one line.
+            with REPORT_LOCK:
+                sys.stdout.write("CONN %d %d %.4f %s\n" % (port, total, last - first, host))
+                sys.stdout.flush()
 
 
 def listen(host, port, args):
