@@ -132,7 +132,9 @@ class SideBySide {
 
   const WriteSchedule& schedule() const { return schedule_; }
   int32_t PrinterAt(size_t i) const { return printers_[i]; }
-  const LanJob& JobAt(size_t i) const { return jobs_[i]; }
+  // The bytes printer i has handed on and the seconds since it started.
+  uint32_t SentBy(size_t i) { return LanJobSent(&jobs_[i]); }
+  double SecondsOf(size_t i) const { return static_cast<double>(GetTickCount() - jobs_[i].startTick) / 1000.0; }
 
  private:
   // The other vendor's library is not known to be safe from several
@@ -201,6 +203,16 @@ class SideBySide {
   std::vector<int32_t> taken_;  // the spooler switch's result per printer
   HANDLE wake_;
 };
+
+SideBySide* g_writing = nullptr;  // the side-by-side write in progress
+
+void UpdatePrintersInFlight() {
+  if (g_writing == nullptr) return;
+  for (size_t i = 0; i < g_writing->schedule().Size(); ++i) {
+    if (g_writing->schedule().At(i).state != PrinterRun::kWriting) continue;
+    RecordPrinterRunning(g_writing->PrinterAt(i), g_writing->SentBy(i), g_writing->SecondsOf(i));
+  }
+}
 
 std::vector<int32_t> WholeList() {
   std::vector<int32_t> printers;
@@ -308,10 +320,9 @@ void RunParallelWrite() {
     ProgressList list;
     ReadVersionsBeforeWrites();
     ShowSendingStep(dialog);
-    // Made before the first printer starts: made beside dozens of running
-    // workers it took the window's thread most of a second.
-    list.Open(dialog, run.schedule());
     DWORD lastSave = GetTickCount();
+    g_writing = &run;
+    SetInFlightUpdate(UpdatePrintersInFlight);
     run.Run(
         [](size_t, LanJob& job) {
           job.data = FirmwareData.data;
@@ -324,17 +335,16 @@ void RunParallelWrite() {
           RecordPrinterOutcome(run.PrinterAt(i), job.result, sent, seconds);
         },
         [&] {
+          // Made once the first printers are on their way, so that making
+          // it delays none of them.
+          if (!list.IsOpen()) list.Open(dialog, run.schedule());
           list.Draw(run.schedule(), messageLines);
           if (GetTickCount() - lastSave < kReportSaveMs) return;
-          for (size_t i = 0; i < run.schedule().Size(); ++i) {
-            const ScheduledPrinter& p = run.schedule().At(i);
-            if (p.state != PrinterRun::kWriting) continue;
-            const double seconds = static_cast<double>(GetTickCount() - run.JobAt(i).startTick) / 1000.0;
-            RecordPrinterRunning(run.PrinterAt(i), p.sent, seconds);
-          }
           SaveRunRecord();
           lastSave = GetTickCount();
         });
+    g_writing = nullptr;
+    SetInFlightUpdate(nullptr);
     SaveRunRecord();
     // One give-back for every port the run took; a printer left on "FILE:"
     // is named below and tried again by the next give-back.

@@ -15,6 +15,7 @@ class ProgressList {
  public:
   // Grows the dialog and adds the list with a row per printer of the schedule.
   void Open(HWND dialog, const WriteSchedule& schedule);
+  bool IsOpen() const { return dialog_ != nullptr; }
   // Rewrites the state cells whose text changed, the total and the bar;
   // `messageLines` holds the first message line of each failed printer.
   void Draw(const WriteSchedule& schedule, const std::vector<std::wstring>& messageLines);

@@ -32,6 +32,10 @@ void RecordPrinterEnd(int32_t index, int32_t result);
 // the caller saves (SaveRunRecord) every so often and once at the end.
 void RecordPrinterRunning(int32_t index, uint32_t bytesSent, double seconds);
 void RecordPrinterOutcome(int32_t index, int32_t result, uint32_t bytesSent, double seconds);
+// While printers are written side by side: called before every save so
+// that the printers in flight stand in it as far as they have come, also
+// when the session ends between two saves; null otherwise.
+void SetInFlightUpdate(void (*update)());
 // True while the open record reads versions around the writes (Update mode).
 bool RecordReadsVersions();
 // A version read of printer `index` made by the caller (several printers

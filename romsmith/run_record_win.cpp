@@ -33,6 +33,7 @@ struct RunRecord {
   int32_t awaitingBox = -1;  // a failed printer whose message box is still to come
 };
 RunRecord g_record;
+void (*g_inFlightUpdate)() = nullptr;
 
 const TextPair kCheckingVersionText = {{L"プリンタのバージョンを確認しています...",
                                         L"Checking the firmware version of the printer..."}};
@@ -118,6 +119,7 @@ void SaveAsItStands() {
   if (!g_record.open || !g_record.confirmed) return;
   RunReport& r = g_record.report;
   UpdateRunningPrinter();
+  if (g_inFlightUpdate != nullptr) g_inFlightUpdate();
   r.ended = ReportNow();
   r.outcome = "interrupted";
   r.exitCode = kExitInterrupted;
@@ -223,6 +225,8 @@ void RecordPrinterRunning(int32_t index, uint32_t bytesSent, double seconds) {
   p.bytesSent = bytesSent;
   p.seconds = seconds;
 }
+
+void SetInFlightUpdate(void (*update)()) { g_inFlightUpdate = update; }
 
 bool RecordReadsVersions() { return g_record.open && g_record.report.mode == 1; }
 
