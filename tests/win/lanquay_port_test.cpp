@@ -346,6 +346,33 @@ TEST_F(LanquayPort, TransfersAndTwoClosesRaceOnOneHandle) {
   }
 }
 
+// Two threads writing on one handle to a slow printer: each call's bytes
+// arrive together, whichever call comes first, although each call waits
+// for the printer between its pieces.
+TEST_F(LanquayPort, TwoWritersOnOneHandleNeverMixTheirCalls) {
+  LanquayLib& lq = Lq();
+  ASSERT_EQ(SimCommand(host_ + " set rcvbuf 32768"), "OK");
+  ASSERT_EQ(SimCommand(host_ + " set rate 300000"), "OK");
+  LqHandle port = lq.openPort(host_.c_str());
+  ASSERT_NE(port, -1);
+  constexpr uint32_t kEach = 3 * 16384;
+  std::vector<std::thread> writers;
+  for (char letter : {'a', 'b'}) {
+    writers.emplace_back([&, letter] {
+      const std::vector<char> data(kEach, letter);
+      uint32_t sent = 0;
+      EXPECT_EQ(lq.writePort(port, data.data(), kEach, &sent), 1) << letter;
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  EXPECT_EQ(lq.closePort(port), 1);
+  const std::vector<unsigned char> got = SimReceived(host_);
+  ASSERT_EQ(got.size(), 2 * kEach);
+  size_t changes = 0;
+  for (size_t i = 1; i < got.size(); ++i) changes += got[i] != got[i - 1] ? 1 : 0;
+  EXPECT_EQ(changes, 1u) << "the two calls' bytes were mixed";
+}
+
 // Hostile printers on the data port: every read stays within its buffer
 // whatever arrives, and the close's drain ends within L (1 s) although the
 // printer never stops sending.
