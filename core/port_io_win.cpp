@@ -9,6 +9,7 @@
 
 #include "debug_log.h"
 #include "hex_dump.h"
+#include "lan_chunk.h"
 #include "net_binding.h"
 #include "program_state.h"
 #include "result_codes.h"
@@ -31,7 +32,6 @@ BOOL ApplyComState(HANDLE handle, DCB* settings) {
 }
 
 constexpr int kLanOpenAttempts = 3;
-constexpr int kLanWriteCallLimit = 10;
 constexpr int kLanRecvTries = 10;
 constexpr int kDsrChecks = 200;
 constexpr int kWaitLineDots = 20;
@@ -193,16 +193,26 @@ struct Progress {
   }
 };
 
-// One chunk through the network library. Returns true and the bytes handed
-// on in *sent, or false after logging the cause. A printer that stops reading
-// (a long flash erase) gets the time a USB or LPT printer gets for the
-// chunk, waitUnits waits of one write slice, whatever the library's own
-// time limit: a call that waited at least one slice and took nothing is a
-// wait, not a failure, while that time lasts. A call that fails sooner is a
-// refusal or a broken connection and ends the chunk at once. That time bounds
-// the whole chunk, also for a printer that keeps taking a little: the
-// library is offered one piece per call, since a call lasts as long as the
-// printer keeps taking its bytes and only between calls is the time looked at.
+// What the one-by-one exchange does around a chunk's library calls: the
+// debug log, the progress line's waiting dots and the message pump.
+struct ExchangeSteps {
+  Progress& progress;
+  uint32_t waitUnits;
+  void Refused(const char* cause) { DebugLogF("PrinterSendData Err(%s)", cause); }
+  void Waited() { progress.WaitTick(); }
+  void Stalled(ULONGLONG intoChunkMs) {
+    DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(%lu ms into the chunk)", static_cast<unsigned long>(intoChunkMs));
+  }
+  void BetweenCalls() { PumpMessages(); }
+  void OutOfTime(uint32_t sent, uint32_t left, ULONGLONG intoChunkMs) {
+    DebugLogF("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= %ld)", static_cast<long>(waitUnits));
+    DebugLogF("PrinterSendData %lu of %lu bytes of the chunk in %lu ms", static_cast<unsigned long>(sent),
+              static_cast<unsigned long>(sent + left), static_cast<unsigned long>(intoChunkMs));
+  }
+};
+
+// One chunk through the network library (lan_chunk.h), with the grace a
+// USB or LPT printer gets for it: waitUnits waits of one write slice.
 bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uint32_t chunk, uint32_t waitUnits,
                   Progress& progress, uint32_t* sent) {
   const NetLibraryBinding* lib = NetLibrary();
@@ -211,48 +221,10 @@ bool SendChunkLan(const PrinterConnection* connection, const BYTE* position, uin
     WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(WritePort))");
     return false;
   }
+  ExchangeSteps steps{progress, waitUnits};
   const ULONGLONG grace = static_cast<ULONGLONG>(waitUnits) * g_portIoSeams.writeSliceMs;
-  const ULONGLONG chunkStart = GetTickCount64();
-  int calls = 0;
-  for (;;) {
-    const uint32_t offered = chunk < kLanCallBytes ? chunk : kLanCallBytes;
-    uint32_t written = 0;
-    const ULONGLONG callStart = GetTickCount64();
-    int ok = lib->WritePort(LqFromHandle(connection->handle), reinterpret_cast<const char*>(position), offered,
-                            &written);
-    const ULONGLONG now = GetTickCount64();
-    if (written > offered) written = offered;  // never trust a count beyond what was offered
-    if (ok == 1 && offered != 0 && written == 0) {
-      WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
-      return false;
-    }
-    position += written;
-    chunk -= written;
-    *sent += written;
-    if (ok != 1) {
-      if (written != 0 && ++calls >= kLanWriteCallLimit) {
-        WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= 10))");
-        return false;
-      }
-      progress.WaitTick();
-      if (written == 0 && chunk != 0) {
-        if (now - callStart < g_portIoSeams.writeSliceMs) {
-          WriteDebugLog("PrinterSendData Err(PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0))");
-          return false;
-        }
-        DebugLogF("PrinterSendData TimeOut(PRT_ERR_SEND(%lu ms into the chunk)",
-                  static_cast<unsigned long>(now - chunkStart));
-      }
-    }
-    PumpMessages();
-    if (chunk == 0) return true;
-    if (now - chunkStart >= grace) {
-      DebugLogF("PrinterSendData Err(PRT_ERR_SEND(dwLoop >= %ld)", static_cast<long>(waitUnits));
-      DebugLogF("PrinterSendData %lu of %lu bytes of the chunk in %lu ms", static_cast<unsigned long>(*sent),
-                static_cast<unsigned long>(*sent + chunk), static_cast<unsigned long>(now - chunkStart));
-      return false;
-    }
-  }
+  return SendLanChunk(*lib, LqFromHandle(connection->handle), position, chunk, grace, g_portIoSeams.writeSliceMs,
+                      steps, sent);
 }
 
 // One chunk as an overlapped file write. Returns true and the bytes written in

@@ -4,16 +4,17 @@
 #include <vector>
 
 #include "command_kinds.h"
+#include "lan_chunk.h"
 #include "port_io.h"
 #include "result_codes.h"
 
 namespace {
 
 // The bounds of the one-by-one LAN exchange, so a printer meets the same
-// open attempts, chunks, waits and receive passes on either path.
+// open attempts, waits and receive passes on either path (the chunks are
+// sent by the one loop of lan_chunk.h).
 constexpr int kOpenAttempts = 3;
 constexpr DWORD kOpenRetryMs = 3;
-constexpr int kWriteCallLimit = 10;
 constexpr int kReceivePasses = 4;
 constexpr DWORD kPassWaitMs = 300;  // 200 ms, then 100 ms more on LAN
 constexpr int kRecvTries = 10;
@@ -29,46 +30,16 @@ bool Overdue(const LanJob* job) {
   return job->triesLimitMs != 0 && GetTickCount() - job->startTick >= job->triesLimitMs;
 }
 
-// One chunk through the library, at most kLanCallBytes a call, so that the
-// chunk's grace bounds the whole chunk: a call that waited at least one
-// write slice and took nothing is a wait while the grace lasts; one that
-// fails sooner is a refusal or a broken connection; partial calls end the
-// chunk after kWriteCallLimit.
-bool SendChunk(LanJob* job, LqHandle port, const BYTE* position, uint32_t chunk, ULONGLONG grace, uint32_t* sent) {
-  *sent = 0;
-  const ULONGLONG chunkStart = GetTickCount64();
-  int calls = 0;
-  for (;;) {
-    const uint32_t offered = chunk < kLanCallBytes ? chunk : kLanCallBytes;
-    uint32_t written = 0;
-    const ULONGLONG callStart = GetTickCount64();
-    const int ok = job->library->WritePort(port, reinterpret_cast<const char*>(position), offered, &written);
-    const ULONGLONG now = GetTickCount64();
-    if (written > offered) written = offered;  // never trust a count beyond what was offered
-    if (ok == 1 && offered != 0 && written == 0) {
-      job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
-      return false;
-    }
-    position += written;
-    chunk -= written;
-    *sent += written;
-    if (ok != 1) {
-      if (written != 0 && ++calls >= kWriteCallLimit) {
-        job->failure = "PRT_ERR_SEND(dwLoop >= 10)";
-        return false;
-      }
-      if (written == 0 && chunk != 0 && now - callStart < job->writeSliceMs) {
-        job->failure = "PRT_ERR_SEND(dwWriteSize != 0) && (dwWritten == 0)";
-        return false;
-      }
-    }
-    if (chunk == 0) return true;
-    if (now - chunkStart >= grace) {
-      job->failure = "PRT_ERR_SEND(grace)";
-      return false;
-    }
-  }
-}
+// A worker keeps the cause of a failed chunk for the run's log; it has no
+// progress line and no messages of its own to pump.
+struct WorkerSteps {
+  LanJob* job;
+  void Refused(const char* cause) { job->failure = cause; }
+  void Waited() {}
+  void Stalled(ULONGLONG) {}
+  void BetweenCalls() {}
+  void OutOfTime(uint32_t, uint32_t, ULONGLONG) { job->failure = "PRT_ERR_SEND(grace)"; }
+};
 
 // Sends `length` bytes in the one-by-one chunks; `progress` publishes the
 // bytes handed on. Returns 0 or PRT_ERR_SEND.
@@ -80,7 +51,10 @@ int32_t SendBytes(LanJob* job, LqHandle port, const BYTE* data, uint32_t length,
   while (position < length) {
     const uint32_t chunk = length - position < kChunkBytesFile ? length - position : kChunkBytesFile;
     uint32_t sent = 0;
-    if (!SendChunk(job, port, data + position, chunk, grace, &sent)) return PRT_ERR_SEND;
+    WorkerSteps steps{job};
+    if (!SendLanChunk(*job->library, port, data + position, chunk, grace, job->writeSliceMs, steps, &sent)) {
+      return PRT_ERR_SEND;
+    }
     position += sent;
     if (progress) InterlockedExchange(&job->sent, static_cast<LONG>(position));
   }

@@ -184,10 +184,19 @@ bool Program::Start(const std::wstring& exe, const std::wstring& arguments, int 
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(showCommand);
   }
-  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                      &info_)) {
+  // Wine now and then refuses a start with ERROR_INTERNAL_ERROR when the
+  // machine is busy (seen once in a full test run); the next try starts it.
+  for (int attempt = 0;; ++attempt) {
+    if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                       &info_)) {
+      break;
+    }
+    const DWORD error = GetLastError();
     info_ = {};
-    return Fail("cannot start " + Narrow(exe) + " (error " + std::to_string(GetLastError()) + ")");
+    if (error != ERROR_INTERNAL_ERROR || attempt == 2) {
+      return Fail("cannot start " + Narrow(exe) + " (error " + std::to_string(error) + ")");
+    }
+    Sleep(200);
   }
   // Windows of a program that has not yet reached its message loop cannot be
   // driven; this also keeps SetForegroundWindow rights with the program.
