@@ -47,11 +47,11 @@ int32_t SendBytes(LanJob* job, LqHandle port, const BYTE* data, uint32_t length,
   uint32_t waitUnits = length / kBytesPerWaitUnit;
   if (waitUnits < kMinWriteWaitUnits) waitUnits = kMinWriteWaitUnits;
   const ULONGLONG grace = static_cast<ULONGLONG>(waitUnits) * job->writeSliceMs;
+  WorkerSteps steps{job};
   uint32_t position = 0;
   while (position < length) {
     const uint32_t chunk = length - position < kChunkBytesFile ? length - position : kChunkBytesFile;
     uint32_t sent = 0;
-    WorkerSteps steps{job};
     if (!SendLanChunk(*job->library, port, data + position, chunk, grace, job->writeSliceMs, steps, &sent)) {
       return PRT_ERR_SEND;
     }
